@@ -1,0 +1,43 @@
+#pragma once
+// Decoder-equivalent A/52 parametric bit allocation at 48 kHz (fscod 0),
+// without delta bit allocation, and the mantissa payload of one block.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "ac3/exponent_set.h"
+
+namespace oskavi {
+
+struct BitAllocParams {
+    uint8_t sdcycod = 2;
+    uint8_t fdcycod = 1;
+    uint8_t sgaincod = 1;
+    uint8_t dbpbcod = 2;
+    uint8_t floorcod = 4;
+    uint8_t fgaincod = 4;
+    uint8_t csnroffst = 0;
+    uint8_t fsnroffst = 0;
+};
+
+// A bap per bin; bins outside the allocated range hold 0. `size` equals the
+// length of the exponent vector the baps were computed from.
+struct BapVector {
+    std::array<uint8_t, kBinsPerBlock> values{};
+    uint16_t size = 0;
+};
+
+BapVector allocate_bits(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                        const BitAllocParams& params);
+
+BapVector allocate_coupling_bits(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                                 const BitAllocParams& params, uint8_t cplfleak, uint8_t cplsleak);
+
+// Mantissa bits of one audio block whose channels are given in transmission
+// order; bap 1, 2 and 4 mantissas are grouped across channel boundaries.
+uint32_t count_mantissa_bits(std::span<const BapVector* const> baps);
+
+uint32_t mantissa_width(uint8_t bap);
+
+}  // namespace oskavi
