@@ -34,6 +34,30 @@ BapVector allocate_bits(std::span<const uint8_t> exponents, uint32_t start, uint
 BapVector allocate_coupling_bits(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
                                  const BitAllocParams& params, uint8_t cplfleak, uint8_t cplsleak);
 
+// The SNR-independent half of the allocation: the per-bin power spectral
+// density and the per-band masking curve (excitation raised by the dbknee
+// correction and limited below by the hearing threshold). Baps for any
+// csnroffst/fsnroffst follow from it cheaply, so a caller probing many SNR
+// offsets over the same exponents computes this once.
+struct BitAllocationMask {
+    std::array<int32_t, kBinsPerBlock> psd{};
+    std::array<int32_t, 50> mask{};  // indexed by band; valid for the bands of [start, end)
+    int32_t floor = 0;               // floortab[floorcod]
+    uint16_t start = 0;
+    uint16_t end = 0;
+    uint16_t size = 0;  // length of the exponent vector
+};
+
+// params.csnroffst/fsnroffst are range-checked but otherwise unused.
+BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                                          const BitAllocParams& params);
+BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,
+                                                   uint32_t end, const BitAllocParams& params,
+                                                   uint8_t cplfleak, uint8_t cplsleak);
+
+// Baps from a mask; csnroffst 0 with fsnroffst 0 gives all zeros.
+BapVector baps_from_mask(const BitAllocationMask& mask, uint8_t csnroffst, uint8_t fsnroffst);
+
 // Mantissa bits of one audio block whose channels are given in transmission
 // order; bap 1, 2 and 4 mantissas are grouped across channel boundaries.
 uint32_t count_mantissa_bits(std::span<const BapVector* const> baps);

@@ -1,0 +1,257 @@
+#include "ac3/bit_allocation.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "ac3/bit_allocation_tables.h"
+
+namespace oskavi {
+namespace {
+
+// All allocation arithmetic is on signed 32-bit integers, as in an A/52
+// decoder; a wider or unsigned type would change results at the edges.
+using i32 = int32_t;
+
+constexpr uint32_t kMaxAllocationEnd = kMaxCodedBins;
+
+struct LeakStart {
+    i32 fastleak = 0;
+    i32 slowleak = 0;
+};
+
+void check_codes(const BitAllocParams& p) {
+    if (p.sdcycod > 3 || p.fdcycod > 3 || p.sgaincod > 3 || p.dbpbcod > 3 || p.floorcod > 7 ||
+        p.fgaincod > 7 || p.csnroffst > 63 || p.fsnroffst > 15) {
+        throw std::runtime_error("invalid bit-allocation parameter");
+    }
+}
+
+void check_range(std::span<const uint8_t> exponents, uint32_t start, uint32_t end) {
+    if (start >= end || end > exponents.size() || end > kMaxAllocationEnd || exponents.size() > kBinsPerBlock) {
+        throw std::runtime_error("invalid bit-allocation mantissa range");
+    }
+}
+
+void check_leaks(uint8_t cplfleak, uint8_t cplsleak) {
+    if (cplfleak >= 8 || cplsleak >= 8) {
+        throw std::runtime_error("invalid coupling leak parameter");
+    }
+}
+
+i32 log_add(i32 a, i32 b) {
+    const i32 d = a - b;
+    const i32 index = std::min((d < 0 ? -d : d) >> 1, i32{255});
+    return (d >= 0 ? a : b) + a52::latab[index];
+}
+
+// Last bin (exclusive) of a band, clipped to the allocation range.
+uint32_t band_end(int band, uint32_t end) {
+    return std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
+}
+
+// A/52 low-frequency compensation for one band, from the previous value.
+i32 update_lowcomp(i32 lowcomp, i32 b0, i32 b1, int band) {
+    if (band < 7) {
+        if (b0 + 256 == b1) return 384;
+    } else if (band < 20) {
+        if (b0 + 256 == b1) return 320;
+    } else {
+        return std::max(lowcomp - 128, i32{0});
+    }
+    return b0 > b1 ? std::max(lowcomp - 64, i32{0}) : lowcomp;
+}
+
+struct AllocationCodes {
+    i32 sdecay;
+    i32 fdecay;
+    i32 sgain;
+    i32 fgain;
+    i32 dbknee;
+};
+
+AllocationCodes look_up_codes(const BitAllocParams& p) {
+    return {a52::slowdec[p.sdcycod], a52::fastdec[p.fdcycod], a52::slowgain[p.sgaincod], a52::fastgain[p.fgaincod],
+            a52::dbpbtab[p.dbpbcod]};
+}
+
+using BandValues = std::array<i32, a52::kBandCount + 1>;
+
+// Log-adds the psd of the bins of each band inside [start, end).
+void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
+    uint32_t bin = m.start;
+    for (int band = a52::masktab[m.start]; bin < m.end; ++band) {
+        const uint32_t last = band_end(band, m.end);
+        i32 value = m.psd[bin++];
+        for (; bin < last; ++bin) value = log_add(value, m.psd[bin]);
+        bndpsd[band] = value;
+    }
+}
+
+// Excitation of a range starting at bin 0 (full-bandwidth and LFE channels):
+// low-frequency compensation below band 22, fast and slow leaks throughout.
+// The last band of the range gets no lowcomp update and ends no early stage,
+// as a decoder does at band 6 of the LFE channel.
+void excite_from_band_zero(const BandValues& bndpsd, int bndend, const AllocationCodes& c, BandValues& excite) {
+    i32 lowcomp = 0;
+    for (int band = 0; band < std::min(bndend, 2); ++band) {
+        lowcomp = update_lowcomp(lowcomp, bndpsd[band], bndpsd[band + 1], band);
+        excite[band] = bndpsd[band] - c.fgain - lowcomp;
+    }
+    i32 fastleak = 0;
+    i32 slowleak = 0;
+    int begin = 7;
+    for (int band = 2; band < std::min(bndend, 7); ++band) {
+        const bool last = band + 1 == bndend;
+        if (!last) lowcomp = update_lowcomp(lowcomp, bndpsd[band], bndpsd[band + 1], band);
+        fastleak = bndpsd[band] - c.fgain;
+        slowleak = bndpsd[band] - c.sgain;
+        excite[band] = fastleak - lowcomp;
+        if (!last && bndpsd[band] <= bndpsd[band + 1]) {
+            begin = band + 1;
+            break;
+        }
+    }
+    for (int band = begin; band < std::min(bndend, 22); ++band) {
+        if (band + 1 != bndend) lowcomp = update_lowcomp(lowcomp, bndpsd[band], bndpsd[band + 1], band);
+        fastleak = std::max(fastleak - c.fdecay, bndpsd[band] - c.fgain);
+        slowleak = std::max(slowleak - c.sdecay, bndpsd[band] - c.sgain);
+        excite[band] = std::max(fastleak - lowcomp, slowleak);
+    }
+    for (int band = 22; band < bndend; ++band) {
+        fastleak = std::max(fastleak - c.fdecay, bndpsd[band] - c.fgain);
+        slowleak = std::max(slowleak - c.sdecay, bndpsd[band] - c.sgain);
+        excite[band] = std::max(fastleak, slowleak);
+    }
+}
+
+// Excitation of a range starting above band 0 (coupling channel): leaks only,
+// started from the transmitted leak codes.
+void excite_from_leaks(const BandValues& bndpsd, int bndstrt, int bndend, const AllocationCodes& c, LeakStart leaks,
+                       BandValues& excite) {
+    i32 fastleak = leaks.fastleak;
+    i32 slowleak = leaks.slowleak;
+    for (int band = bndstrt; band < bndend; ++band) {
+        fastleak = std::max(fastleak - c.fdecay, bndpsd[band] - c.fgain);
+        slowleak = std::max(slowleak - c.sdecay, bndpsd[band] - c.sgain);
+        excite[band] = std::max(fastleak, slowleak);
+    }
+}
+
+BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                             const BitAllocParams& params, LeakStart leaks) {
+    BitAllocationMask m;
+    m.floor = a52::floortab[params.floorcod];
+    m.start = static_cast<uint16_t>(start);
+    m.end = static_cast<uint16_t>(end);
+    m.size = static_cast<uint16_t>(exponents.size());
+    for (uint32_t bin = start; bin < end; ++bin) m.psd[bin] = 3072 - (i32{exponents[bin]} << 7);
+
+    BandValues bndpsd{};
+    integrate_bands(m, bndpsd);
+    const AllocationCodes codes = look_up_codes(params);
+    const int bndstrt = a52::masktab[start];
+    const int bndend = a52::masktab[end - 1] + 1;
+    BandValues excite{};
+    if (bndstrt == 0) {
+        excite_from_band_zero(bndpsd, bndend, codes, excite);
+    } else {
+        excite_from_leaks(bndpsd, bndstrt, bndend, codes, leaks, excite);
+    }
+    for (int band = bndstrt; band < bndend; ++band) {
+        i32 e = excite[band];
+        if (bndpsd[band] < codes.dbknee) e += (codes.dbknee - bndpsd[band]) >> 2;
+        m.mask[band] = std::max(e, a52::hth[band]);
+    }
+    return m;
+}
+
+BapVector zero_baps(std::size_t size) {
+    BapVector baps;
+    baps.size = static_cast<uint16_t>(size);
+    return baps;
+}
+
+}  // namespace
+
+BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                                          const BitAllocParams& params) {
+    check_range(exponents, start, end);
+    check_codes(params);
+    return build_mask(exponents, start, end, params, LeakStart{});
+}
+
+BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,
+                                                   uint32_t end, const BitAllocParams& params,
+                                                   uint8_t cplfleak, uint8_t cplsleak) {
+    check_range(exponents, start, end);
+    check_codes(params);
+    check_leaks(cplfleak, cplsleak);
+    const LeakStart leaks{(i32{cplfleak} << 8) + 768, (i32{cplsleak} << 8) + 768};
+    return build_mask(exponents, start, end, params, leaks);
+}
+
+BapVector baps_from_mask(const BitAllocationMask& m, uint8_t csnroffst, uint8_t fsnroffst) {
+    if (csnroffst > 63 || fsnroffst > 15) throw std::runtime_error("invalid bit-allocation parameter");
+    BapVector baps = zero_baps(m.size);
+    // An SNR offset code of zero (csnroffst 0, fsnroffst 0) means "no
+    // mantissas at all" to a decoder; the model is not run.
+    if (csnroffst == 0 && fsnroffst == 0) return baps;
+    const i32 snroffset = ((((i32{csnroffst} - 15) << 4) + i32{fsnroffst}) << 2);
+    uint32_t bin = m.start;
+    for (int band = a52::masktab[m.start]; bin < m.end; ++band) {
+        const uint32_t last = band_end(band, m.end);
+        i32 mask = m.mask[band] - snroffset - m.floor;
+        if (mask < 0) mask = 0;
+        mask = (mask & 0x1FE0) + m.floor;
+        for (; bin < last; ++bin) {
+            const i32 address = std::clamp((m.psd[bin] - mask) >> 5, i32{0}, i32{63});
+            baps.values[bin] = a52::baptab[address];
+        }
+    }
+    return baps;
+}
+
+BapVector allocate_bits(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                        const BitAllocParams& params) {
+    check_range(exponents, start, end);
+    check_codes(params);
+    if (params.csnroffst == 0 && params.fsnroffst == 0) return zero_baps(exponents.size());
+    return baps_from_mask(build_mask(exponents, start, end, params, LeakStart{}), params.csnroffst,
+                          params.fsnroffst);
+}
+
+BapVector allocate_coupling_bits(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                                 const BitAllocParams& params, uint8_t cplfleak, uint8_t cplsleak) {
+    check_range(exponents, start, end);
+    check_codes(params);
+    check_leaks(cplfleak, cplsleak);
+    if (params.csnroffst == 0 && params.fsnroffst == 0) return zero_baps(exponents.size());
+    const LeakStart leaks{(i32{cplfleak} << 8) + 768, (i32{cplsleak} << 8) + 768};
+    return baps_from_mask(build_mask(exponents, start, end, params, leaks), params.csnroffst, params.fsnroffst);
+}
+
+uint32_t mantissa_width(uint8_t bap) {
+    if (bap > 15) throw std::runtime_error("invalid bap");
+    return a52::mant_width[bap];
+}
+
+uint32_t count_mantissa_bits(std::span<const BapVector* const> baps) {
+    uint32_t grouped[3] = {0, 0, 0};  // bap 1, 2, 4
+    uint32_t bits = 0;
+    for (const BapVector* vector : baps) {
+        for (uint32_t bin = 0; bin < vector->size; ++bin) {
+            const uint8_t bap = vector->values[bin];
+            switch (bap) {
+                case 1: ++grouped[0]; break;
+                case 2: ++grouped[1]; break;
+                case 4: ++grouped[2]; break;
+                default: bits += mantissa_width(bap); break;
+            }
+        }
+    }
+    // Three bap 1 codes share 5 bits, three bap 2 codes 7 bits, two bap 4
+    // codes 7 bits; an incomplete last group costs a whole group.
+    return 5 * ((grouped[0] + 2) / 3) + 7 * ((grouped[1] + 2) / 3) + 7 * ((grouped[2] + 1) / 2) + bits;
+}
+
+}  // namespace oskavi

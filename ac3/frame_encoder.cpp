@@ -1,0 +1,189 @@
+#include "ac3/frame_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+#include "ac3/coupling.h"
+#include "ac3/exponent_strategy.h"
+#include "ac3/exponents.h"
+#include "ac3/frame_fitting.h"
+#include "ac3/frame_packer.h"
+#include "ac3/frame_planning.h"
+#include "ac3/mdct.h"
+#include "ac3/transient_detector.h"
+#include "bitstream/rate_table.h"
+
+namespace oskavi {
+namespace {
+
+using Blocks = std::array<BlockAnalysis, kBlocksPerFrame>;
+
+// Interleaved positions of the full-bandwidth channels in AC-3 order.
+constexpr std::array<uint32_t, 1> kMonoOrder = {0};
+constexpr std::array<uint32_t, 2> kStereoOrder = {0, 1};
+constexpr std::array<uint32_t, 5> kSurroundOrder = {0, 2, 1, 4, 5};  // L, C, R, Ls, Rs
+constexpr uint32_t kLfePosition = 3;
+
+std::span<const uint32_t> fbw_positions(uint32_t channels, ChannelLayout layout) {
+    if (channels == 1 && layout == ChannelLayout::Mono) return kMonoOrder;
+    if (channels == 2 && layout == ChannelLayout::Stereo) return kStereoOrder;
+    if (channels == 6 && layout == ChannelLayout::Surround51) return kSurroundOrder;
+    throw std::runtime_error("non-silent AC-3 requires mono, stereo, or canonical 5.1 input");
+}
+
+std::array<double, 512> gather(const PcmView& source, int64_t first_frame, uint32_t position) {
+    std::array<double, 512> x{};
+    const int64_t frames = static_cast<int64_t>(source.frame_count());
+    for (int64_t i = 0; i < 512; ++i) {
+        const int64_t frame = first_frame + i;
+        if (frame >= 0 && frame < frames)
+            x[i] = static_cast<double>(source.samples[static_cast<size_t>(frame) * source.channels + position]);
+    }
+    return x;
+}
+
+void check_dialnorm(int32_t dialnorm_db) {
+    if (dialnorm_db < -31 || dialnorm_db > -1) throw std::runtime_error("dialnorm must be -31..-1 dB");
+}
+
+const char* const kZeroSnrFailure = "unable to fit AC-3 frame even at zero SNR allocation";
+
+// Stages 2 to 5 of one frame, after the six blocks are analysed.
+std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, const EncoderOptions& options) {
+    const int nfbw = channels == 6 ? 5 : static_cast<int>(channels);
+    const bool lfe = channels == 6;
+    CouplingPlan coupling;
+    if (channels == 2)
+        coupling = analyze_coupling_and_rematrix(plan_coupling(options.coupling, options.bitrate_kbps), blocks,
+                                                 options.bitrate_kbps, options.coupling_coordinate_reuse);
+    const auto attempt = [&](bool exponent_adaptation) {
+        FramePlan plan = plan_frame(blocks, options.bitrate_kbps, nfbw, lfe, coupling);
+        plan_exponent_reuse(blocks, plan, nfbw, lfe, exponent_adaptation, options.bitrate_kbps);
+        return fit_frame(blocks, plan, options.bitrate_kbps, options.dialnorm_db, channels);
+    };
+    try {
+        return attempt(options.exponent_adaptation);
+    } catch (const std::runtime_error& error) {
+        // The one recovery: a frame too dense even at zero SNR is planned
+        // again with every channel sending exponents only in block 0.
+        if (!options.exponent_adaptation || std::string(error.what()).find(kZeroSnrFailure) == std::string::npos)
+            throw;
+    }
+    return attempt(false);
+}
+
+std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderOptions& options) {
+    Blocks blocks;
+    for (int b = 0; b < kBlocksPerFrame; ++b)
+        blocks[b] = analyze_block(source, first_block + b, options.block_switching,
+                                  options.hierarchical_transient_detector);
+    return encode_analyzed_frame(blocks, source.channels, options);
+}
+
+bool is_silent(std::span<const float> samples) {
+    return std::none_of(samples.begin(), samples.end(), [](float s) { return std::fabs(s) > 1e-12f; });
+}
+
+}  // namespace
+
+uint8_t gain_range_code(std::span<const double, 512> samples) {
+    double peak = 0.0;
+    for (double s : samples) peak = std::max(peak, std::fabs(s));
+    if (peak >= 0.5) return 0;
+    if (peak >= 0.25) return 1;
+    if (peak >= 0.125) return 2;
+    return 3;
+}
+
+BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
+                            bool hierarchical_detector) {
+    const auto positions = fbw_positions(source.channels, source.layout);
+    const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (block_number - 1);
+    BlockAnalysis block;
+    for (size_t c = 0; c < positions.size(); ++c) {
+        const auto x = gather(source, first_frame, positions[c]);
+        block.gainrng[c] = gain_range_code(x);
+        bool switched = false;
+        if (block_switching) switched = hierarchical_detector ? detect_transient(x) : detect_transient_legacy(x);
+        block.blksw[c] = switched ? 1 : 0;
+        block.coefficients[c] = switched ? mdct_short_pair(x) : mdct_long(x);
+        block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
+    }
+    if (source.channels == 6) {
+        const auto x = gather(source, first_frame, kLfePosition);
+        block.lfe_present = true;
+        block.lfe_coefficients = mdct_long(x);  // the LFE never switches blocks
+        block.lfe_raw_exponents = raw_exponents(block.lfe_coefficients);
+    }
+    return block;
+}
+
+std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderOptions& options) {
+    if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
+        throw std::runtime_error("non-silent milestone currently supports mono/stereo/canonical 5.1 only");
+    const PcmView source{pcm.samples, pcm.channels, pcm.layout};
+    return encode_frame_from(source, static_cast<int64_t>(frame_index) * kBlocksPerFrame, options);
+}
+
+std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderOptions& options) {
+    if (window.sample_rate != 48000) throw std::runtime_error("AC-3 frame-window contract requires 48 kHz PCM");
+    if (window.channels == 0 || window.samples.size() != static_cast<size_t>(kFrameWindowFrames) * window.channels)
+        throw std::runtime_error("AC-3 frame-window contract requires exactly 1792 PCM frames");
+    if (window.channels != 1 && window.channels != 2 && window.channels != 6)
+        throw std::runtime_error("AC-3 frame-window supports mono/stereo/canonical 5.1");
+    if (window.channels == 6 && window.layout != ChannelLayout::Surround51)
+        throw std::runtime_error("6-channel frame-window requires canonical 5.1 layout");
+    check_dialnorm(options.dialnorm_db);
+    lookup_rate(options.bitrate_kbps);
+    // Window frame 256 * b is the first frame of block b's transform, which
+    // is block number b + 1 counted from the window's start.
+    const PcmView source{window.samples, window.channels, window.layout};
+    return encode_frame_from(source, 1, options);
+}
+
+std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderOptions& options) {
+    check_dialnorm(options.dialnorm_db);
+    return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels);
+}
+
+uint64_t ac3_frame_count(uint64_t frames) {
+    return std::max<uint64_t>(1, (frames + kSamplesPerFrame - 1) / kSamplesPerFrame);
+}
+
+void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderOptions& options,
+                     const EncodeProgress& progress) {
+    if (pcm.sample_rate != 48000) throw std::runtime_error("AC-3 core contract requires 48 kHz PCM");
+    if (pcm.channels < 1 || pcm.channels > 6) throw std::runtime_error("AC-3 core supports 1..6 channels");
+    check_dialnorm(options.dialnorm_db);
+    lookup_rate(options.bitrate_kbps);
+
+    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+    const uint64_t total = ac3_frame_count(pcm.frame_count());
+    const auto report = [&](uint64_t done) {
+        if (progress) progress(done, total);
+    };
+    if (is_silent(pcm.samples)) {
+        const std::vector<uint8_t> frame = write_silent_frame(options.bitrate_kbps, options.dialnorm_db, pcm.channels);
+        for (uint64_t f = 0; f < total; ++f)
+            out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    } else {
+        if (pcm.channels == 6 && pcm.layout != ChannelLayout::Surround51)
+            throw std::runtime_error("6-channel non-silent input requires canonical 5.1 layout");
+        if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
+            throw std::runtime_error("non-silent encode supports mono, stereo, and canonical 5.1 at this milestone");
+        for (uint64_t f = 0; f < total; ++f) {
+            report(f);
+            const std::vector<uint8_t> frame = encode_frame_at(pcm, f, options);
+            out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        }
+    }
+    report(total);
+    out.flush();
+    if (!out) throw std::runtime_error("Failed while writing AC-3 output");
+}
+
+}  // namespace oskavi

@@ -1,0 +1,383 @@
+#include "ac3/frame_packer.h"
+
+#include <stdexcept>
+
+#include "ac3/bit_allocation.h"
+#include "ac3/mantissa_quantiser.h"
+#include "bitstream/crc.h"
+#include "bitstream/rate_table.h"
+
+namespace oskavi {
+namespace {
+
+// The allocation codes this encoder sends for every channel, the coupling
+// channel and the LFE channel, in every frame.
+constexpr uint8_t kSdcycod = 2;
+constexpr uint8_t kFdcycod = 1;
+constexpr uint8_t kSgaincod = 1;
+constexpr uint8_t kDbpbcod = 2;
+constexpr uint8_t kFloorcod = 4;
+constexpr uint8_t kFgaincod = 4;
+
+// auxdatae (1), crcrsv (1) and crc2 (16) close every frame.
+constexpr uint32_t kFrameTailBits = 18;
+constexpr uint32_t kSyncword = 0x0B77;
+constexpr uint32_t kCrc1Position = 16;
+
+struct StreamLayout {
+    uint8_t acmod = 0;
+    uint8_t lfeon = 0;
+    uint32_t nfchans = 0;
+};
+
+StreamLayout layout_for(uint32_t channels) {
+    const ChannelConfig config = channel_config(channels);
+    return StreamLayout{config.acmod, config.lfeon, channels - config.lfeon};
+}
+
+StreamLayout supported_layout(uint32_t channels) {
+    if (channels != 1 && channels != 2 && channels != 6) {
+        throw std::runtime_error("non-silent milestone currently supports mono/stereo/canonical 5.1 only");
+    }
+    return layout_for(channels);
+}
+
+BitAllocParams encoder_params(uint8_t csnroffst, uint8_t fsnroffst) {
+    return BitAllocParams{kSdcycod, kFdcycod, kSgaincod, kDbpbcod, kFloorcod, kFgaincod, csnroffst, fsnroffst};
+}
+
+void write_flag(BitWriter& w, bool value) { w.write_bits(value ? 1u : 0u, 1); }
+
+void write_syncinfo(BitWriter& w, const Ac3RateInfo& rate) {
+    w.write_bits(kSyncword, 16);
+    w.write_bits(0, 16);  // crc1, patched once the frame is complete
+    w.write_bits(0, 2);   // fscod: 48 kHz
+    w.write_bits(rate.frmsizecod, 6);
+}
+
+void write_bsi(BitWriter& w, uint8_t acmod, uint8_t lfeon, int dialnorm_db) {
+    w.write_bits(8, 5);  // bsid
+    w.write_bits(0, 3);  // bsmod: complete main service
+    w.write_bits(acmod, 3);
+    if ((acmod & 1) != 0 && acmod != 1) w.write_bits(1, 2);  // cmixlev: -4.5 dB
+    if ((acmod & 4) != 0) w.write_bits(0, 2);                // surmixlev: -3 dB
+    if (acmod == 2) w.write_bits(0, 2);                      // dsurmod: not indicated
+    w.write_bits(lfeon, 1);
+    w.write_bits(static_cast<uint32_t>(-dialnorm_db), 5);
+    w.write_bits(0, 1);  // compre
+    w.write_bits(0, 1);  // langcode
+    w.write_bits(0, 1);  // audprodie
+    w.write_bits(0, 1);  // copyrightb
+    w.write_bits(1, 1);  // origbs
+    w.write_bits(0, 1);  // timecod1e
+    w.write_bits(0, 1);  // timecod2e
+    w.write_bits(0, 1);  // addbsie
+}
+
+void write_allocation_codes(BitWriter& w) {
+    w.write_bits(kSdcycod, 2);
+    w.write_bits(kFdcycod, 2);
+    w.write_bits(kSgaincod, 2);
+    w.write_bits(kDbpbcod, 2);
+    w.write_bits(kFloorcod, 3);
+}
+
+void write_exponent_groups(BitWriter& w, const ExponentSet& set) {
+    for (uint32_t g = 0; g < set.group_count; ++g) w.write_bits(set.group_codes[g], 7);
+}
+
+uint32_t coupling_band_count(const FramePlan& plan) { return (plan.cplendmant - plan.cplstrtmant) / 12; }
+
+// Bins [0, end) that a full-bandwidth channel codes itself; a coupled
+// channel stops where the coupling channel begins.
+uint32_t channel_end(const FramePlan& plan, uint32_t ch) {
+    return plan.cplinu != 0 ? plan.cplstrtmant : plan.endmant[ch];
+}
+
+// blksw, dithflag, dynrnge and the coupling strategy (sent in block 0 only,
+// in force for the whole frame).
+void write_block_start(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
+                       const FramePlan& plan) {
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(block.blksw[ch], 1);
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(0, 1);  // dithflag
+    w.write_bits(0, 1);                                                     // dynrnge
+    write_flag(w, blk == 0);                                                // cplstre
+    if (blk != 0) return;
+    w.write_bits(plan.cplinu, 1);
+    if (plan.cplinu == 0) return;
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(1, 1);  // chincpl
+    if (layout.acmod == 2) w.write_bits(1, 1);                             // phsflginu
+    w.write_bits(plan.cplbegf, 4);
+    w.write_bits(plan.cplendf, 4);
+    // Every 12-bin sub-band is a coupling band of its own: cplbndstrc all 0.
+    w.write_zeros(coupling_band_count(plan) - 1);
+}
+
+void write_coupling_coordinates(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
+                                const FramePlan& plan) {
+    const uint32_t bands = coupling_band_count(plan);
+    bool any_new = false;
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
+        const ChannelCouplingCoordinates& coords = block.coupling.at(ch);
+        const bool cplcoe = blk == 0 || coords.new_coordinates != 0;
+        write_flag(w, cplcoe);
+        if (!cplcoe) continue;
+        any_new = true;
+        w.write_bits(coords.mstrcplco, 2);
+        for (uint32_t b = 0; b < bands; ++b) {
+            w.write_bits(coords.bands.at(b).cplcoexp, 4);
+            w.write_bits(coords.bands.at(b).cplcomant, 4);
+        }
+    }
+    if (layout.acmod == 2 && any_new) {
+        for (uint32_t b = 0; b < bands; ++b) w.write_bits(block.phsflg.at(b), 1);
+    }
+}
+
+void write_rematrixing(BitWriter& w, int blk, const BlockAnalysis& block, bool rematrix_changed) {
+    const bool rematstr = blk == 0 || rematrix_changed;
+    write_flag(w, rematstr);
+    // The coupling range never begins below sub-band 4, so there are always
+    // four rematrixing bands.
+    if (rematstr) {
+        for (uint8_t flag : block.rematflg) w.write_bits(flag, 1);
+    }
+}
+
+void write_exponents(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
+                     const FramePlan& plan) {
+    const auto& strategies = plan.chexpstr[blk];
+    if (plan.cplinu != 0) w.write_bits(blk == 0 ? kExpD15 : kExpReuse, 2);  // cplexpstr
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(strategies[ch], 2);
+    if (layout.lfeon != 0) write_flag(w, blk == 0);  // lfeexpstr: D15 in block 0
+    if (plan.cplinu == 0) {
+        for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
+            if (strategies[ch] != kExpReuse) w.write_bits(plan.chbwcod[ch], 6);
+        }
+    }
+    if (plan.cplinu != 0 && blk == 0) {
+        w.write_bits(block.cpl_exponent_set.absolute_exponent, 4);  // cplabsexp
+        write_exponent_groups(w, block.cpl_exponent_set);
+    }
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
+        if (strategies[ch] == kExpReuse) continue;
+        w.write_bits(block.exponent_sets[ch].absolute_exponent, 4);
+        write_exponent_groups(w, block.exponent_sets[ch]);
+        w.write_bits(0, 2);  // gainrng
+    }
+    if (layout.lfeon != 0 && blk == 0) {
+        w.write_bits(block.lfe_exponent_set.absolute_exponent, 4);
+        write_exponent_groups(w, block.lfe_exponent_set);
+    }
+}
+
+// baie, snroffste, cplleake: all sent in block 0 and in force for the frame.
+void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, const FramePlan& plan,
+                             uint8_t csnroffst) {
+    const bool first = blk == 0;
+    write_flag(w, first);  // baie
+    if (first) write_allocation_codes(w);
+    write_flag(w, first);  // snroffste
+    if (first) {
+        w.write_bits(csnroffst, 6);
+        if (plan.cplinu != 0) {
+            w.write_bits(plan.cplfsnroffst, 4);
+            w.write_bits(kFgaincod, 3);
+        }
+        for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
+            w.write_bits(plan.fsnroffst[ch], 4);
+            w.write_bits(kFgaincod, 3);
+        }
+        if (layout.lfeon != 0) {
+            w.write_bits(plan.fsnroffst[layout.nfchans], 4);
+            w.write_bits(kFgaincod, 3);
+        }
+    }
+    if (plan.cplinu != 0) {
+        write_flag(w, first);  // cplleake
+        if (first) {
+            w.write_bits(plan.cplfleak, 3);
+            w.write_bits(plan.cplsleak, 3);
+        }
+    }
+    w.write_bits(0, 1);  // deltbaie
+    w.write_bits(0, 1);  // skiple
+}
+
+// Baps of every channel of one block in transmission order, with the records
+// the mantissa writer reads.
+struct BlockMantissas {
+    std::array<BapVector, kMaxFbwChannels + 2> baps;
+    std::array<ChannelMantissas, kMaxFbwChannels + 2> records;
+    std::array<const BapVector*, kMaxFbwChannels + 2> pointers{};
+    uint32_t count = 0;
+
+    void add(BapVector&& vector, std::span<const double> coefficients, std::span<const uint8_t> exponents,
+             uint32_t first, uint32_t end) {
+        baps[count] = vector;
+        const std::span<const uint8_t> bap_span(baps[count].values.data(), end);
+        records[count] = ChannelMantissas{coefficients.subspan(first, end - first),
+                                          exponents.subspan(first, end - first), bap_span.subspan(first)};
+        pointers[count] = &baps[count];
+        ++count;
+    }
+};
+
+void allocate_block(BlockMantissas& out, const StreamLayout& layout, const BlockAnalysis& block,
+                    const FramePlan& plan, uint8_t csnroffst) {
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
+        const uint32_t end = channel_end(plan, ch);
+        const std::span<const uint8_t> exps(block.exponent_sets[ch].exponents.data(), end);
+        out.add(allocate_bits(exps, 0, end, encoder_params(csnroffst, plan.fsnroffst[ch])), block.coefficients[ch],
+                exps, 0, end);
+        if (ch == 0 && plan.cplinu != 0) {
+            const std::span<const uint8_t> cpl_exps(block.cpl_exponent_set.exponents.data(), plan.cplendmant);
+            out.add(allocate_coupling_bits(cpl_exps, plan.cplstrtmant, plan.cplendmant,
+                                           encoder_params(csnroffst, plan.cplfsnroffst), plan.cplfleak,
+                                           plan.cplsleak),
+                    block.cpl_coefficients, cpl_exps, plan.cplstrtmant, plan.cplendmant);
+        }
+    }
+    if (layout.lfeon != 0) {
+        const std::span<const uint8_t> exps(block.lfe_exponent_set.exponents.data(), kLfeCodedBins);
+        out.add(allocate_bits(exps, 0, kLfeCodedBins, encoder_params(csnroffst, plan.fsnroffst[layout.nfchans])),
+                block.lfe_coefficients, exps, 0, kLfeCodedBins);
+    }
+}
+
+void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
+                       const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed) {
+    write_block_start(w, blk, layout, block, plan);
+    if (plan.cplinu != 0) write_coupling_coordinates(w, blk, layout, block, plan);
+    if (layout.acmod == 2) write_rematrixing(w, blk, block, rematrix_changed);
+    write_exponents(w, blk, layout, block, plan);
+    write_allocation_fields(w, blk, layout, plan, csnroffst);
+
+    BlockMantissas mantissas;
+    allocate_block(mantissas, layout, block, plan, csnroffst);
+    if (w.count_only) {
+        w.write_zeros(count_mantissa_bits(std::span(mantissas.pointers.data(), mantissas.count)));
+    } else {
+        write_mantissas(w, std::span(mantissas.records.data(), mantissas.count));
+    }
+}
+
+void write_silent_block(BitWriter& w, int blk, uint8_t acmod, uint32_t nfchans, uint8_t lfeon) {
+    const bool first = blk == 0;
+    w.write_zeros(2 * nfchans + 1);  // blksw, dithflag per channel; dynrnge
+    write_flag(w, first);            // cplstre
+    if (first) w.write_bits(0, 1);   // cplinu
+    if (acmod == 2) {
+        write_flag(w, first);            // rematstr
+        if (first) w.write_zeros(4);     // rematflg
+    }
+    for (uint32_t ch = 0; ch < nfchans; ++ch) w.write_bits(first ? kExpD15 : kExpReuse, 2);
+    if (lfeon != 0) write_flag(w, first);
+    if (first) {
+        // Every exponent 15 (absolute 15, then groups of three zero
+        // differences, code 62) over the narrowest bandwidth, 73 bins.
+        for (uint32_t ch = 0; ch < nfchans; ++ch) w.write_bits(0, 6);  // chbwcod
+        for (uint32_t ch = 0; ch < nfchans; ++ch) {
+            w.write_bits(15, 4);
+            for (int g = 0; g < 24; ++g) w.write_bits(62, 7);
+            w.write_bits(0, 2);  // gainrng
+        }
+        if (lfeon != 0) {
+            w.write_bits(15, 4);
+            w.write_bits(62, 7);
+            w.write_bits(62, 7);
+        }
+    }
+    write_flag(w, first);  // baie
+    if (first) write_allocation_codes(w);
+    write_flag(w, first);  // snroffste
+    if (first) {
+        // csnroffst 0 with every fsnroffst 0: no bap is non-zero, no mantissa.
+        w.write_bits(0, 6);
+        for (uint32_t ch = 0; ch < nfchans + lfeon; ++ch) {
+            w.write_bits(0, 4);
+            w.write_bits(kFgaincod, 3);
+        }
+    }
+    w.write_bits(0, 1);  // deltbaie
+    w.write_bits(0, 1);  // skiple
+}
+
+bool rematrix_changed(FrameBlocks blocks, int blk) {
+    return blk > 0 && blocks[blk].rematflg != blocks[blk - 1].rematflg;
+}
+
+// Zero fill up to the last 18 bits, then auxdatae, crcrsv and the crc2
+// placeholder.
+void write_frame_tail(BitWriter& w, uint32_t frame_bits) {
+    w.write_zeros(frame_bits - kFrameTailBits - w.bit_count);
+    w.write_bits(0, 1);   // auxdatae
+    w.write_bits(0, 1);   // crcrsv
+    w.write_bits(0, 16);  // crc2
+}
+
+// crc1 covers the first 5/8 of the frame after the syncword; crc2 the whole
+// frame after the syncword, crc1 included, so crc1 must be final first.
+void patch_check_words(std::vector<uint8_t>& bytes, const Ac3RateInfo& rate) {
+    const uint32_t words = rate.frame_words;
+    const uint32_t words_58 = (words >> 1) + (words >> 3);
+    const uint32_t frame_bits = 8u * rate.frame_bytes;
+    crc_patch(bytes, kCrc1Position, kCrc1Position, words_58 * 16 - kCrc1Position);
+    crc_patch(bytes, frame_bits - 16, kCrc1Position, frame_bits - kCrc1Position);
+}
+
+}  // namespace
+
+uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
+                         int dialnorm_db, uint32_t channels, uint8_t csnroffst) {
+    const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
+    const StreamLayout layout = supported_layout(channels);
+    write_syncinfo(writer, rate);
+    write_bsi(writer, layout.acmod, layout.lfeon, dialnorm_db);
+    for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+        write_audio_block(writer, blk, layout, blocks[blk], plan, csnroffst, rematrix_changed(blocks, blk));
+    }
+    return writer.bit_count;
+}
+
+std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
+                                 uint32_t channels, uint8_t csnroffst) {
+    const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
+    BitWriter writer(rate.frame_bytes);
+    pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst);
+    const uint32_t frame_bits = 8u * rate.frame_bytes;
+    if (writer.bit_count + kFrameTailBits > frame_bits) {
+        throw std::runtime_error("mantissa payload exceeds selected AC-3 frame size");
+    }
+    write_frame_tail(writer, frame_bits);
+    patch_check_words(writer.bytes, rate);
+    return std::move(writer.bytes);
+}
+
+bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
+                uint32_t channels, uint8_t csnroffst) {
+    BitWriter counter(0, true);
+    const uint32_t bits = pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst);
+    return bits + kFrameTailBits <= 8u * lookup_rate(bitrate_kbps).frame_bytes;
+}
+
+std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels) {
+    const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
+    const StreamLayout layout = layout_for(channels);
+    BitWriter writer(rate.frame_bytes);
+    write_syncinfo(writer, rate);
+    write_bsi(writer, layout.acmod, layout.lfeon, dialnorm_db);
+    for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+        write_silent_block(writer, blk, layout.acmod, layout.nfchans, layout.lfeon);
+    }
+    const uint32_t frame_bits = 8u * rate.frame_bytes;
+    if (writer.bit_count + kFrameTailBits > frame_bits) {
+        throw std::runtime_error("AC-3 side information exceeds selected frame size");
+    }
+    write_frame_tail(writer, frame_bits);
+    if (writer.bit_count != frame_bits) throw std::runtime_error("internal AC-3 frame packing size error");
+    patch_check_words(writer.bytes, rate);
+    return std::move(writer.bytes);
+}
+
+}  // namespace oskavi

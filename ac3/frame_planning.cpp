@@ -1,0 +1,150 @@
+#include "ac3/frame_planning.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace oskavi {
+
+namespace {
+
+constexpr uint32_t kMinEndmant = 73;  // chbwcod 0
+constexpr double kBinWidthHz = 93.75;  // 48 kHz / 512
+constexpr double kSilentEnergy = 1e-24;
+constexpr double kOccupiedShare = 0.9995;
+constexpr uint32_t kOccupiedMargin = 13;
+
+using EnergySpectrum = std::array<double, kMaxCodedBins>;
+
+uint32_t round_down_to_grid(uint32_t endmant) {
+    return kMinEndmant + (endmant - kMinEndmant) / 3 * 3;
+}
+
+// Bins 13..252 by rematrix band, as the rematflg bits index them.
+int rematrix_band_of(int k) {
+    if (k < 25) return 0;
+    if (k < 37) return 1;
+    if (k < 61) return 2;
+    return 3;
+}
+
+// Energy of one channel per bin over the six blocks. In an uncoupled stereo
+// frame a rematrixed band is measured on L + R (channel 0) or L - R
+// (channel 1), which is what its stored halves add back to unhalved.
+EnergySpectrum energy_spectrum(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel,
+                               bool rematrixed) {
+    EnergySpectrum energy{};
+    for (const BlockAnalysis& block : blocks) {
+        const Coefficients& own = block.coefficients[channel];
+        for (int k = 0; k < kMaxCodedBins; ++k) {
+            double y = own[k];
+            if (rematrixed && k >= 13 && block.rematflg[rematrix_band_of(k)]) {
+                const double l = block.coefficients[0][k];
+                const double r = block.coefficients[1][k];
+                y = channel == 0 ? l + r : l - r;
+            }
+            energy[k] += y * y;
+        }
+    }
+    return energy;
+}
+
+double sum_energy(const EnergySpectrum& energy) {
+    double total = 0.0;
+    for (double e : energy) total += e;
+    return total;
+}
+
+// Geometric over arithmetic mean of the spectrum, 0 (tonal) .. 1 (flat).
+double spectral_flatness(const EnergySpectrum& energy, double total) {
+    const double mean = total / kMaxCodedBins;
+    const double epsilon = mean * 1e-12 + 1e-30;
+    double log_sum = 0.0;
+    for (double e : energy) log_sum += std::log(e + epsilon);
+    const double flatness = std::exp((1.0 / kMaxCodedBins) * log_sum) / (mean + epsilon);
+    return std::clamp(flatness, 0.0, 1.0);
+}
+
+// End of the occupied spectrum: a margin above the bin where the running
+// energy reaches 99.95 % of the total, at least chbwcod 0, on the grid.
+uint32_t occupied_end(const EnergySpectrum& energy, double total) {
+    const double target = kOccupiedShare * total;
+    double running = 0.0;
+    uint32_t reached = 0;
+    for (int k = 0; k < kMaxCodedBins; ++k) {
+        running += energy[k];
+        if (running >= target) {
+            reached = static_cast<uint32_t>(k);
+            break;
+        }
+    }
+    uint32_t end = std::min<uint32_t>(reached + kOccupiedMargin, kMaxCodedBins);
+    end = std::max(end, kMinEndmant);
+    return round_down_to_grid(end);
+}
+
+}  // namespace
+
+uint32_t bandwidth_cap(uint32_t bitrate_kbps, int nfbw) {
+    const double per_channel = static_cast<double>(bitrate_kbps) / std::max(nfbw, 1) - 48.0;
+    const double hz = std::clamp(9000.0 + 120.0 * per_channel, 9000.0, 20500.0);
+    const auto bin = static_cast<int64_t>(std::ceil(hz / kBinWidthHz));
+    const auto clamped = static_cast<uint32_t>(std::clamp<int64_t>(bin, kMinEndmant, kMaxCodedBins));
+    return round_down_to_grid(clamped);
+}
+
+uint8_t fine_snr_offset(double channel_energy, double max_energy) {
+    if (!(max_energy > kSilentEnergy && channel_energy > kSilentEnergy)) return 0;
+    const double ratio = std::clamp(channel_energy / max_energy, 0.0, 1.0);
+    const double offset = std::round(6.0 * std::sqrt(ratio) + 2.0);  // halves away from zero
+    return static_cast<uint8_t>(std::clamp(offset, 0.0, 8.0));
+}
+
+FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t bitrate_kbps, int nfbw,
+                     bool lfe, const CouplingPlan& coupling) {
+    FramePlan plan;
+    const uint32_t cap = bandwidth_cap(bitrate_kbps, nfbw);
+    const bool rematrixed = nfbw == 2 && !lfe && !coupling.in_use;
+    std::array<double, kMaxFbwChannels> totals{};
+    for (int c = 0; c < nfbw; ++c) {
+        const EnergySpectrum energy = energy_spectrum(blocks, c, rematrixed);
+        const double total = sum_energy(energy);
+        totals[c] = total;
+        uint32_t end = kMinEndmant;
+        if (total > kSilentEnergy) {
+            plan.flatness[c] = spectral_flatness(energy, total);
+            end = occupied_end(energy, total);
+        }
+        const uint32_t endmant = std::min(end, cap);
+        if (endmant < kMinEndmant || endmant - kMinEndmant > 180 || (endmant - kMinEndmant) % 3 != 0) {
+            throw std::runtime_error("invalid AC-3 FBW endmant");
+        }
+        plan.endmant[c] = endmant;
+        plan.chbwcod[c] = static_cast<uint8_t>((endmant - kMinEndmant) / 3);
+        if (coupling.in_use) {
+            // Above the coupling start the channels live in the coupling channel.
+            plan.endmant[c] = coupling.cplstrtmant;
+            plan.chbwcod[c] = 0;
+        }
+    }
+
+    const double max_total = *std::max_element(totals.begin(), totals.begin() + std::max(nfbw, 1));
+    for (int c = 0; c < nfbw; ++c) plan.fsnroffst[c] = fine_snr_offset(totals[c], max_total);
+    if (lfe) {
+        double energy = 0.0;
+        for (const BlockAnalysis& block : blocks) {
+            for (int k = 0; k < kLfeCodedBins; ++k) energy += block.lfe_coefficients[k] * block.lfe_coefficients[k];
+        }
+        plan.fsnroffst[nfbw] = energy > kSilentEnergy ? 4 : 0;
+    }
+
+    plan.cplinu = coupling.in_use;
+    plan.cplbegf = coupling.cplbegf;
+    plan.cplendf = coupling.cplendf;
+    plan.cplstrtmant = coupling.cplstrtmant;
+    plan.cplendmant = coupling.cplendmant;
+    plan.coupling_bands = coupling.bands;
+    return plan;
+}
+
+}  // namespace oskavi

@@ -1,0 +1,56 @@
+#include "ac3/frame_window_sink.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace oskavi {
+
+FrameWindowSink::FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout,
+                                 const EncoderOptions& options)
+    : out_(out),
+      channels_(channels),
+      layout_(layout),
+      options_(options),
+      history_(static_cast<size_t>(kSamplesPerBlock) * channels, 0.0f) {
+    pending_.reserve(static_cast<size_t>(kSamplesPerFrame) * channels);
+}
+
+void FrameWindowSink::push(std::span<const float> interleaved) {
+    const size_t frame_floats = static_cast<size_t>(kSamplesPerFrame) * channels_;
+    while (!interleaved.empty()) {
+        const size_t take = std::min(interleaved.size(), frame_floats - pending_.size());
+        pending_.insert(pending_.end(), interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(take));
+        interleaved = interleaved.subspan(take);
+        if (pending_.size() == frame_floats) emit();
+    }
+}
+
+void FrameWindowSink::emit() {
+    FrameWindow window;
+    window.sample_rate = 48000;
+    window.channels = channels_;
+    window.layout = layout_;
+    window.samples.assign(static_cast<size_t>(kFrameWindowFrames) * channels_, 0.0f);
+    std::copy(history_.begin(), history_.end(), window.samples.begin());
+    std::copy(pending_.begin(), pending_.end(), window.samples.begin() + static_cast<std::ptrdiff_t>(history_.size()));
+    // The next window's history is this window's last 256 frames.
+    const auto tail = window.samples.end() - static_cast<std::ptrdiff_t>(history_.size());
+    std::copy(tail, window.samples.end(), history_.begin());
+
+    const std::vector<uint8_t> frame = encode_frame_window(window, options_);
+    out_.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    if (!out_) throw std::runtime_error("Failed while writing AC-3 output");
+    ++frames_written_;
+    pending_.clear();
+}
+
+void FrameWindowSink::finish() {
+    if (!pending_.empty()) emit();
+}
+
+uint32_t FrameWindowSink::workspace_bytes() const {
+    const size_t floats = history_.capacity() + pending_.capacity() + static_cast<size_t>(kFrameWindowFrames) * channels_;
+    return static_cast<uint32_t>(4 * floats);
+}
+
+}  // namespace oskavi

@@ -1,0 +1,41 @@
+#pragma once
+// Streaming assembler: collects 48 kHz frames, and for every 1536 new frames
+// encodes one AC-3 frame from a FrameWindow (256 frames of history followed
+// by the new ones) and appends its bytes to the output.
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+#include <vector>
+
+#include "ac3/frame_encoder.h"
+
+namespace oskavi {
+
+class FrameWindowSink {
+public:
+    FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout, const EncoderOptions& options);
+
+    // Appends interleaved frames, emitting a frame each time 1536 are pending.
+    void push(std::span<const float> interleaved);
+    // Encodes the pending frames (zero-padded to 1536) as one AC-3 frame.
+    void emit();
+    // End of input: emits a final partial chunk if any frames are pending.
+    void finish();
+
+    uint64_t pending_frames() const { return pending_.size() / channels_; }
+    uint64_t frames_written() const { return frames_written_; }
+    // 4 * (history + pending + one window) floats, at allocated sizes.
+    uint32_t workspace_bytes() const;
+
+private:
+    std::ostream& out_;
+    uint32_t channels_;
+    ChannelLayout layout_;
+    EncoderOptions options_;
+    std::vector<float> history_;  // last 256 frames of the previous window
+    std::vector<float> pending_;  // up to 1536 new frames
+    uint64_t frames_written_ = 0;
+};
+
+}  // namespace oskavi

@@ -1,0 +1,127 @@
+#include "ac3/mantissa_quantiser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "ac3/bit_allocation.h"
+#include "ac3/bit_allocation_tables.h"
+
+namespace oskavi {
+namespace {
+
+// Largest double below 1.0: the top of every quantiser's input range.
+const double kBelowOne = std::nextafter(1.0, 0.0);
+
+// How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels
+// per word of `width` bits; a missing member is sent as the zero level.
+struct GroupRule {
+    uint32_t members;
+    uint32_t radix;
+    uint32_t width;
+    uint32_t zero_code;
+};
+
+const GroupRule* group_rule(uint8_t bap) {
+    static constexpr GroupRule kBap1{3, 3, 5, 1};
+    static constexpr GroupRule kBap2{3, 5, 7, 2};
+    static constexpr GroupRule kBap4{2, 11, 7, 5};
+    switch (bap) {
+        case 1: return &kBap1;
+        case 2: return &kBap2;
+        case 4: return &kBap4;
+        default: return nullptr;
+    }
+}
+
+struct Position {
+    std::size_t channel = 0;
+    std::size_t bin = 0;
+};
+
+uint32_t code_at(std::span<const ChannelMantissas> channels, Position p) {
+    const ChannelMantissas& c = channels[p.channel];
+    return quantise_mantissa(c.coefficients[p.bin], c.exponents[p.bin], c.baps[p.bin]);
+}
+
+// Moves p to the next mantissa with the given bap after it, across channel
+// boundaries; false at the end of the block.
+bool advance_to_next(std::span<const ChannelMantissas> channels, Position& p, uint8_t bap) {
+    std::size_t bin = p.bin + 1;
+    for (std::size_t ch = p.channel; ch < channels.size(); ++ch, bin = 0) {
+        const std::span<const uint8_t> baps = channels[ch].baps;
+        for (; bin < baps.size(); ++bin) {
+            if (baps[bin] == bap) {
+                p = Position{ch, bin};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The packed word of the group whose first member sits at `first`.
+uint32_t group_word(std::span<const ChannelMantissas> channels, Position first, const GroupRule& rule, uint8_t bap) {
+    uint32_t word = code_at(channels, first);
+    Position p = first;
+    bool more = true;
+    for (uint32_t m = 1; m < rule.members; ++m) {
+        more = more && advance_to_next(channels, p, bap);
+        word = word * rule.radix + (more ? code_at(channels, p) : rule.zero_code);
+    }
+    return word;
+}
+
+void check_lengths(std::span<const ChannelMantissas> channels) {
+    for (const ChannelMantissas& c : channels) {
+        if (c.coefficients.size() != c.baps.size() || c.exponents.size() != c.baps.size()) {
+            throw std::runtime_error("mantissa channel vector size mismatch");
+        }
+    }
+}
+
+}  // namespace
+
+uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
+    if (bap > 15) throw std::runtime_error("invalid bap");
+    if (bap == 0) return 0;
+    double x = std::ldexp(value, exponent);
+    if (std::isnan(x)) x = 0.0;
+    x = std::clamp(x, -1.0, kBelowOne);
+    if (bap <= 5) {
+        // Symmetric quantiser of L levels; code k stands for (2k - (L - 1)) / L.
+        const double levels = a52::quant_levels[bap];
+        const double code = std::round((x + (levels - 1.0) / levels) / (2.0 / levels));
+        return static_cast<uint32_t>(std::clamp(code, 0.0, levels - 1.0));
+    }
+    // Two's-complement quantiser of w bits, truncating towards minus infinity.
+    const int width = a52::mant_width[bap];
+    const double half = std::ldexp(1.0, width - 1);
+    const double q = std::clamp(std::floor(x * half), -half, half - 1.0);
+    return static_cast<uint32_t>(static_cast<int32_t>(q)) & ((1u << width) - 1u);
+}
+
+void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
+    check_lengths(channels);
+    // Mantissas of each grouped bap seen so far in this block; a group starts
+    // at every multiple of its member count.
+    uint32_t seen[16] = {};
+    for (std::size_t ch = 0; ch < channels.size(); ++ch) {
+        const ChannelMantissas& c = channels[ch];
+        for (std::size_t bin = 0; bin < c.baps.size(); ++bin) {
+            const uint8_t bap = c.baps[bin];
+            if (bap == 0) continue;
+            if (const GroupRule* rule = group_rule(bap)) {
+                if (seen[bap]++ % rule->members == 0) {
+                    writer.write_bits(group_word(channels, Position{ch, bin}, *rule, bap), rule->width);
+                }
+                continue;
+            }
+            const uint32_t width = mantissa_width(bap);
+            if (width == 0) throw std::runtime_error("unexpected zero mantissa width");
+            writer.write_bits(quantise_mantissa(c.coefficients[bin], c.exponents[bin], bap), width);
+        }
+    }
+}
+
+}  // namespace oskavi

@@ -1,0 +1,27 @@
+#pragma once
+// A/52 stereo rematrixing over the four rematrix bands. A band is sent as
+// sum/difference ((L + R) / 2, (L - R) / 2) when that is cheaper than
+// left/right; the decoder restores L = L' + R', R = L' - R'.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "ac3/frame_records.h"
+
+namespace oskavi {
+
+// Upper bin of the last rematrix band when the frame does not couple.
+inline constexpr uint32_t kRematrixUpperBin = 253;
+
+// Decides the four rematflg bits of one block and rewrites the selected bands
+// of both channels in place. The last band ends at min(upper_bin, 253).
+std::array<uint8_t, 4> rematrix_block(std::span<double, kBinsPerBlock> left, std::span<double, kBinsPerBlock> right,
+                                      uint32_t upper_bin);
+
+// Rematrixes channels 0 and 1 of every block of a two-channel frame: stores
+// each block's flags and refreshes both channels' raw exponents from the
+// rewritten coefficients.
+void rematrix_frame(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t upper_bin);
+
+}  // namespace oskavi

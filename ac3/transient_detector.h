@@ -1,0 +1,26 @@
+#pragma once
+// Block-switching decision (A/52 blksw) for one full-bandwidth channel in one
+// audio block. Both detectors look at the 512 samples of the block's
+// transform: the 256 samples before the block, then the block's own 256. No
+// state survives between calls; the filters start from zero every time.
+
+#include <array>
+#include <span>
+
+namespace oskavi {
+
+using TransientInput = std::span<const double, 512>;
+
+// The hierarchical detector: 8 kHz high-pass of two cascaded biquads, then
+// segment peaks of the block's half compared with their predecessors over
+// three levels (256, 128 and 64 samples).
+bool detect_transient(TransientInput samples);
+
+// The older detector: one-pole high-pass and a whole-block test followed by
+// 64- and 32-sample segment tests.
+bool detect_transient_legacy(TransientInput samples);
+
+// The high-pass cascade of the hierarchical detector, from zero state.
+std::array<double, 512> transient_highpass(TransientInput samples);
+
+}  // namespace oskavi

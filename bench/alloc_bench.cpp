@@ -1,0 +1,105 @@
+// Bit allocation and frame packing costs: one channel's allocation over the
+// widest bandwidth, the SNR-independent mask and the baps derived from it,
+// and one stereo frame counted (size probe) and written (full pack).
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "ac3/bit_allocation.h"
+#include "ac3/exponents.h"
+#include "ac3/frame_packer.h"
+
+namespace oskavi {
+namespace {
+
+// A music-like spectrum: energy falling with frequency plus noise.
+Coefficients synthetic_block(std::mt19937& rng) {
+    std::normal_distribution<double> noise(0.0, 1.0);
+    Coefficients c{};
+    for (int bin = 0; bin < kBinsPerBlock; ++bin) c[bin] = 0.3 * noise(rng) / (1.0 + bin / 8.0);
+    return c;
+}
+
+std::vector<uint8_t> synthetic_exponents() {
+    std::mt19937 rng(11);
+    const Coefficients c = synthetic_block(rng);
+    const RawExponents raw = raw_exponents(c);
+    const ExponentSet set = prepare_exponent_set(raw, kExpD15, 253);
+    return std::vector<uint8_t>(set.exponents.begin(), set.exponents.begin() + 253);
+}
+
+BitAllocParams params(uint8_t csnroffst, uint8_t fsnroffst) {
+    BitAllocParams p;
+    p.csnroffst = csnroffst;
+    p.fsnroffst = fsnroffst;
+    return p;
+}
+
+void BM_AllocateBits253(benchmark::State& state) {
+    const std::vector<uint8_t> exps = synthetic_exponents();
+    for (auto _ : state) benchmark::DoNotOptimize(allocate_bits(exps, 0, 253, params(30, 8)));
+}
+BENCHMARK(BM_AllocateBits253);
+
+void BM_ComputeMask253(benchmark::State& state) {
+    const std::vector<uint8_t> exps = synthetic_exponents();
+    for (auto _ : state) benchmark::DoNotOptimize(compute_allocation_mask(exps, 0, 253, params(0, 0)));
+}
+BENCHMARK(BM_ComputeMask253);
+
+void BM_BapsFromMask253(benchmark::State& state) {
+    const std::vector<uint8_t> exps = synthetic_exponents();
+    const BitAllocationMask mask = compute_allocation_mask(exps, 0, 253, params(0, 0));
+    for (auto _ : state) benchmark::DoNotOptimize(baps_from_mask(mask, 30, 8));
+}
+BENCHMARK(BM_BapsFromMask253);
+
+// A full-bandwidth stereo frame: D15 exponents in block 0, reused after.
+struct StereoFrame {
+    std::array<BlockAnalysis, kBlocksPerFrame> blocks{};
+    FramePlan plan;
+};
+
+StereoFrame synthetic_stereo_frame() {
+    std::mt19937 rng(5);
+    StereoFrame f;
+    for (int ch = 0; ch < 2; ++ch) {
+        f.plan.endmant[ch] = 253;
+        f.plan.chbwcod[ch] = 60;
+        f.plan.fsnroffst[ch] = 8;
+        f.plan.chexpstr[0][ch] = kExpD15;
+        RawExponents mins;
+        mins.fill(24);
+        for (BlockAnalysis& block : f.blocks) {
+            block.coefficients[ch] = synthetic_block(rng);
+            const RawExponents raw = raw_exponents(block.coefficients[ch]);
+            for (int bin = 0; bin < kBinsPerBlock; ++bin) mins[bin] = std::min(mins[bin], raw[bin]);
+        }
+        const ExponentSet set = prepare_exponent_set(mins, kExpD15, 253);
+        for (BlockAnalysis& block : f.blocks) block.exponent_sets[ch] = set;
+    }
+    return f;
+}
+
+void BM_FrameFitsStereo192(benchmark::State& state) {
+    const StereoFrame f = synthetic_stereo_frame();
+    for (auto _ : state) benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 20));
+}
+BENCHMARK(BM_FrameFitsStereo192);
+
+void BM_WriteFrameStereo192(benchmark::State& state) {
+    const StereoFrame f = synthetic_stereo_frame();
+    int csnroffst = 63;
+    while (csnroffst > 0 && !frame_fits(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(csnroffst))) --csnroffst;
+    state.counters["csnroffst"] = csnroffst;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(write_frame(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(csnroffst)));
+    }
+}
+BENCHMARK(BM_WriteFrameStereo192);
+
+}  // namespace
+}  // namespace oskavi

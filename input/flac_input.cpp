@@ -1,0 +1,174 @@
+#include "input/flac_input.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "input/flac_library.h"
+
+namespace oskavi {
+namespace {
+
+// Client data of one decode: the buffer being filled and the first failure.
+struct FlacDecodeState {
+    PcmBuffer pcm;  // sample_rate stays 0 until the first audio frame
+    uint32_t bits_per_sample = 0;
+    uint8_t failed = 0;
+    std::string error_message;
+};
+
+ChannelLayout layout_from_channel_count(uint32_t channels) {
+    switch (channels) {
+        case 1: return ChannelLayout::Mono;
+        case 2: return ChannelLayout::Stereo;
+        case 6: return ChannelLayout::Surround51;
+        case 8: return ChannelLayout::Surround71;
+        default: return ChannelLayout::Unknown;
+    }
+}
+
+std::string init_status_text(int status) {
+    switch (status) {
+        case 0: return "OK";
+        case 1: return "unsupported container";
+        case 2: return "invalid callbacks";
+        case 3: return "memory allocation error";
+        case 4: return "error opening file";
+        case 5: return "decoder already initialized";
+        default: return "unknown init error";
+    }
+}
+
+std::string decoder_error_text(int status) {
+    switch (status) {
+        case 0: return "lost sync";
+        case 1: return "bad header";
+        case 2: return "frame CRC mismatch";
+        case 3: return "unparseable stream";
+        case 4: return "bad metadata";
+        default: return "unknown decoder error";
+    }
+}
+
+int abort_decode(FlacDecodeState& state, const char* message) {
+    state.failed = 1;
+    state.error_message = message;
+    return kFlacWriteAbort;
+}
+
+int write_callback(const FlacDecoder*, const FlacFrameHeader* frame, const int32_t* const buffer[],
+                   void* client_data) {
+    auto& state = *static_cast<FlacDecodeState*>(client_data);
+    if (frame == nullptr || buffer == nullptr) {
+        return abort_decode(state, "libFLAC supplied an invalid audio callback");
+    }
+    const uint32_t channels = frame->channels;
+    const uint32_t bits = frame->bits_per_sample;
+    if (channels < 1 || channels > 8 || frame->sample_rate == 0 || bits < 1 || bits > 32) {
+        return abort_decode(state, "libFLAC supplied an unsupported frame format");
+    }
+    PcmBuffer& pcm = state.pcm;
+    if (pcm.sample_rate == 0) {
+        pcm.sample_rate = frame->sample_rate;
+        pcm.channels = channels;
+        pcm.layout = layout_from_channel_count(channels);
+        state.bits_per_sample = bits;
+    } else if (frame->sample_rate != pcm.sample_rate || channels != pcm.channels ||
+               bits != state.bits_per_sample) {
+        return abort_decode(state, "FLAC stream changes format mid-stream");
+    }
+    // libFLAC hands out right-aligned signed integers of `bits` bits.
+    const double scale = static_cast<double>(uint64_t{1} << (bits - 1));
+    const size_t start = pcm.samples.size();
+    const uint32_t blocksize = frame->blocksize;
+    pcm.samples.resize(start + static_cast<size_t>(blocksize) * channels);
+    float* out = pcm.samples.data() + start;
+    for (uint32_t i = 0; i < blocksize; ++i) {
+        for (uint32_t ch = 0; ch < channels; ++ch) {
+            *out++ = static_cast<float>(static_cast<double>(buffer[ch][i]) / scale);
+        }
+    }
+    return kFlacWriteContinue;
+}
+
+void metadata_callback(const FlacDecoder*, const FlacStreamMetadata*, void*) {}
+
+void error_callback(const FlacDecoder*, int status, void* client_data) {
+    auto& state = *static_cast<FlacDecodeState*>(client_data);
+    state.failed = 1;
+    state.error_message = "libFLAC decode error: " + decoder_error_text(status);
+}
+
+// Owns a decoder instance: it is deleted on every path out of a decode.
+class DecoderHandle {
+public:
+    DecoderHandle(const FlacEntryPoints& api, FlacDecoder* decoder) : api_(api), decoder_(decoder) {}
+    ~DecoderHandle() { api_.decoder_delete(decoder_); }
+    DecoderHandle(const DecoderHandle&) = delete;
+    DecoderHandle& operator=(const DecoderHandle&) = delete;
+    FlacDecoder* get() const { return decoder_; }
+
+private:
+    const FlacEntryPoints& api_;
+    FlacDecoder* decoder_;
+};
+
+std::string failure_message(const FlacEntryPoints& api, const FlacDecoder* decoder,
+                            std::string message) {
+    if (message.empty() && api.resolved_state_string != nullptr) {
+        const char* text = api.resolved_state_string(decoder);
+        if (text != nullptr && *text != '\0') {
+            message = std::string("libFLAC decode failed: ") + text;
+        }
+    }
+    return message.empty() ? std::string("libFLAC decode failed") : message;
+}
+
+}  // namespace
+
+std::string flac_feature_text(const FlacLibrary& library) {
+    return library.available() ? "enabled (runtime libFLAC)"
+                               : "unavailable (place libFLAC.dll beside oskavi.exe)";
+}
+
+std::string flac_feature_text() {
+    try {
+        return flac_feature_text(FlacLibrary::instance());
+    } catch (const std::exception&) {
+        // The feature list reports a loader that failed outright instead of failing itself.
+        return "unavailable (runtime loader error)";
+    }
+}
+
+PcmBuffer read_flac_file(const std::string& path) { return read_flac_file(path, FlacLibrary::instance()); }
+
+PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
+    if (!library.available()) {
+        throw std::runtime_error("FLAC input requires libFLAC.dll at runtime: " + library.error_message());
+    }
+    const FlacEntryPoints& api = library.entry_points();
+    FlacDecoder* raw = api.decoder_new();
+    if (raw == nullptr) {
+        throw std::runtime_error("libFLAC decoder allocation failed");
+    }
+    DecoderHandle decoder(api, raw);
+    if (api.set_md5_checking != nullptr) {
+        api.set_md5_checking(decoder.get(), 1);
+    }
+    FlacDecodeState state;
+    const int status = api.init_file(decoder.get(), path.c_str(), write_callback, metadata_callback,
+                                     error_callback, &state);
+    if (status != 0) {
+        throw std::runtime_error("libFLAC init failed: " + init_status_text(status));
+    }
+    const bool ok = api.process_until_end_of_stream(decoder.get()) != 0;
+    const bool finished = api.finish(decoder.get()) != 0;
+    if (ok && finished && state.failed == 0) {
+        if (state.pcm.samples.empty()) {
+            throw std::runtime_error("FLAC contained no audio frames");
+        }
+        return std::move(state.pcm);
+    }
+    throw std::runtime_error(failure_message(api, decoder.get(), std::move(state.error_message)));
+}
+
+}  // namespace oskavi

@@ -1,0 +1,83 @@
+#include "input/sample_conversion.h"
+
+#include <cstring>
+
+namespace oskavi {
+namespace {
+
+constexpr double kScale16 = 1.0 / 32768.0;          // 2^-15
+constexpr double kScale24 = 1.0 / 8388608.0;        // 2^-23
+constexpr double kScale32 = 1.0 / 2147483648.0;     // 2^-31
+
+void convert_pcm16(const uint8_t* in, float* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, in += 2) {
+        const auto value = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
+        out[i] = static_cast<float>(static_cast<double>(value) * kScale16);
+    }
+}
+
+void convert_pcm24(const uint8_t* in, float* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, in += 3) {
+        const uint32_t raw = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
+                             (static_cast<uint32_t>(in[2]) << 16);
+        // Sign-extend from bit 23.
+        const int32_t value = static_cast<int32_t>(raw ^ 0x800000u) - 0x800000;
+        out[i] = static_cast<float>(static_cast<double>(value) * kScale24);
+    }
+}
+
+void convert_pcm32(const uint8_t* in, float* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, in += 4) {
+        const uint32_t raw = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
+                             (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
+        out[i] = static_cast<float>(static_cast<double>(static_cast<int32_t>(raw)) * kScale32);
+    }
+}
+
+void convert_float32(const uint8_t* in, float* out, size_t count) {
+    for (size_t i = 0; i < count; ++i, in += 4) {
+        const uint32_t raw = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
+                             (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
+        float value;
+        std::memcpy(&value, &raw, sizeof value);
+        if (value > 1.0f) {
+            value = 1.0f;
+        } else if (value < -1.0f) {
+            value = -1.0f;
+        }
+        out[i] = value;
+    }
+}
+
+}  // namespace
+
+SampleEncoding sample_encoding(uint16_t format_code, uint16_t bits_per_sample) {
+    if (format_code == 3) {
+        return SampleEncoding::Float32;
+    }
+    switch (bits_per_sample) {
+        case 16: return SampleEncoding::Pcm16;
+        case 24: return SampleEncoding::Pcm24;
+        default: return SampleEncoding::Pcm32;
+    }
+}
+
+uint32_t bytes_per_sample(SampleEncoding encoding) {
+    switch (encoding) {
+        case SampleEncoding::Pcm16: return 2;
+        case SampleEncoding::Pcm24: return 3;
+        default: return 4;
+    }
+}
+
+void convert_samples(SampleEncoding encoding, std::span<const uint8_t> bytes, std::span<float> out) {
+    const size_t count = bytes.size() / bytes_per_sample(encoding);
+    switch (encoding) {
+        case SampleEncoding::Pcm16: convert_pcm16(bytes.data(), out.data(), count); break;
+        case SampleEncoding::Pcm24: convert_pcm24(bytes.data(), out.data(), count); break;
+        case SampleEncoding::Pcm32: convert_pcm32(bytes.data(), out.data(), count); break;
+        case SampleEncoding::Float32: convert_float32(bytes.data(), out.data(), count); break;
+    }
+}
+
+}  // namespace oskavi

@@ -1,0 +1,50 @@
+#pragma once
+// Block-wise WAVE/RF64 reader: parses the header once, then hands out
+// interleaved float frames in blocks of the caller's size. Memory is bounded
+// by one block (a reused byte buffer and the caller's output array).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "input/pcm_buffer.h"
+#include "input/sample_conversion.h"
+#include "platform/binary_file.h"
+
+namespace oskavi {
+
+class StreamingWaveReader {
+public:
+    StreamingWaveReader() = default;
+    StreamingWaveReader(const StreamingWaveReader&) = delete;
+    StreamingWaveReader& operator=(const StreamingWaveReader&) = delete;
+
+    // Parses the chunks up to the first `data` chunk and positions the file at
+    // its first byte. Unlike the whole-file reader, a `fmt ` after `data` is
+    // not seen, and data sizes of 4 GiB and more are accepted.
+    void open(const std::string& path);
+
+    // Fills `out` with up to n_max interleaved frames; false (with `out`
+    // emptied) when no frames are left or n_max is 0.
+    bool read_frames(uint64_t n_max, std::vector<float>& out);
+
+    uint32_t sample_rate() const { return sample_rate_; }
+    uint32_t channels() const { return channels_; }
+    ChannelLayout layout() const { return layout_; }
+    uint64_t total_frames() const { return total_frames_; }
+
+private:
+    std::string path_;
+    BinaryInputFile in_;
+    uint32_t sample_rate_ = 0;
+    uint32_t channels_ = 0;
+    ChannelLayout layout_ = ChannelLayout::Unknown;
+    SampleEncoding encoding_ = SampleEncoding::Pcm16;
+    uint64_t data_offset_ = 0;
+    uint64_t data_size_ = 0;
+    uint64_t total_frames_ = 0;
+    uint64_t frames_delivered_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+}  // namespace oskavi

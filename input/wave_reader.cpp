@@ -1,0 +1,90 @@
+#include "input/wave_reader.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "input/sample_conversion.h"
+#include "platform/binary_file.h"
+
+namespace oskavi {
+namespace {
+
+constexpr uint64_t kMaxDataBytes = uint64_t{1} << 32;
+
+struct WaveContents {
+    WaveFormat format;
+    std::vector<uint8_t> data;
+};
+
+// Reads a `data` body whole. The size is checked against what the file still
+// holds before anything is allocated, so a lying size field fails cleanly.
+std::vector<uint8_t> read_data_body(BinaryInputFile& in, const ChunkHeader& chunk, uint64_t size) {
+    if (size >= kMaxDataBytes) {
+        throw std::runtime_error("Audio data is too large for this build");
+    }
+    const uint64_t available = in.size() > chunk.body_start ? in.size() - chunk.body_start : 0;
+    if (size > available) {
+        throw std::runtime_error("Truncated WAVE/RF64 data chunk");
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (in.read(bytes.data(), bytes.size()) != bytes.size()) {
+        throw std::runtime_error("Truncated WAVE/RF64 data chunk");
+    }
+    return bytes;
+}
+
+// Walks every chunk to the end of the file; later `fmt ` and `data` chunks
+// replace earlier ones, and `fmt ` may follow `data`.
+WaveContents walk_chunks(BinaryInputFile& in) {
+    const bool is_rf64 = read_wave_header(in);
+    WaveContents contents;
+    uint64_t ds64_data_size = 0;
+    ChunkHeader chunk;
+    while (in.good() && read_chunk_header(in, chunk)) {
+        uint64_t body_size = chunk.size;
+        if (chunk.is("ds64")) {
+            ds64_data_size = read_ds64_chunk(in, chunk.size);
+        } else if (chunk.is("fmt ")) {
+            read_fmt_chunk(in, chunk.size, contents.format);
+        } else if (chunk.is("data")) {
+            body_size = data_chunk_size(chunk.size, is_rf64, ds64_data_size);
+            contents.data = read_data_body(in, chunk, body_size);
+        }
+        skip_chunk(in, chunk.body_start, body_size);
+    }
+    return contents;
+}
+
+}  // namespace
+
+PcmBuffer read_wave_file(const std::string& path) {
+    BinaryInputFile in;
+    if (!in.open(path)) {
+        throw std::runtime_error("Cannot open input: " + path);
+    }
+    WaveContents contents = walk_chunks(in);
+    in.close();
+
+    const WaveFormat& format = contents.format;
+    if (format.channels == 0 || format.sample_rate == 0 || contents.data.empty()) {
+        throw std::runtime_error("Incomplete WAVE/RF64 file");
+    }
+    validate_wave_encoding(format);
+
+    PcmBuffer pcm;
+    pcm.sample_rate = format.sample_rate;
+    pcm.channels = format.channels;
+    pcm.layout = classify_layout(format.channels, format.channel_mask);
+
+    const SampleEncoding encoding = sample_encoding(format.format_code, format.bits_per_sample);
+    const uint64_t sample_bytes = bytes_per_sample(encoding);
+    if (contents.data.size() % (uint64_t{format.channels} * sample_bytes) != 0) {
+        throw std::runtime_error("WAVE data size is not aligned to complete sample frames");
+    }
+    pcm.samples.resize(contents.data.size() / sample_bytes);
+    convert_samples(encoding, contents.data, pcm.samples);
+    return pcm;
+}
+
+}  // namespace oskavi

@@ -1,0 +1,39 @@
+#include "platform/dynamic_library.h"
+
+#include <dlfcn.h>
+
+#include <utility>
+
+namespace oskavi {
+
+DynamicLibrary::~DynamicLibrary() { release(); }
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)) {}
+
+DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+DynamicLibrary DynamicLibrary::load(const std::string& path_or_name) {
+    // Local binding keeps the library's symbols out of the global namespace;
+    // immediate binding surfaces unresolved dependencies at load time.
+    return DynamicLibrary(dlopen(path_or_name.c_str(), RTLD_NOW | RTLD_LOCAL));
+}
+
+void* DynamicLibrary::symbol(const char* name) const {
+    return handle_ == nullptr ? nullptr : dlsym(handle_, name);
+}
+
+void DynamicLibrary::release() {
+    if (handle_ != nullptr) {
+        dlclose(handle_);
+        handle_ = nullptr;
+    }
+}
+
+}  // namespace oskavi

@@ -1,0 +1,13 @@
+#include "platform/process_memory.h"
+
+#include <sys/resource.h>
+
+namespace oskavi {
+
+uint64_t peak_resident_bytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<uint64_t>(usage.ru_maxrss) * 1024;  // reported in KiB on Linux
+}
+
+}  // namespace oskavi
