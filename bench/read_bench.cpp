@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "input/streaming_wave_reader.h"
@@ -53,13 +54,16 @@ void write_wave(const std::string& path, uint64_t frames) {
     }
 }
 
+// Created on first use and removed when the benchmark process exits.
+struct GeneratedFile {
+    std::string path;
+    GeneratedFile(std::string p, uint64_t frames) : path(std::move(p)) { write_wave(path, frames); }
+    ~GeneratedFile() { std::remove(path.c_str()); }
+};
+
 const std::string& ten_minute_file() {
-    static const std::string path = [] {
-        const std::string p = "/tmp/oskavi_read_bench_10min.wav";
-        write_wave(p, 48000ull * 600);
-        return p;
-    }();
-    return path;
+    static const GeneratedFile file("/tmp/oskavi_read_bench_10min.wav", 48000ull * 600);
+    return file.path;
 }
 
 void BM_ReadWaveWhole(benchmark::State& state) {

@@ -1,5 +1,6 @@
 #include "input/flac_input.h"
 
+#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -14,6 +15,10 @@ struct FlacDecodeState {
     uint32_t bits_per_sample = 0;
     uint8_t failed = 0;
     std::string error_message;
+    // An exception raised inside a callback (out of memory while growing the
+    // buffer) must not unwind through libFLAC's C frames; it is carried
+    // here and rethrown once the decoder has been finished.
+    std::exception_ptr pending;
 };
 
 ChannelLayout layout_from_channel_count(uint32_t channels) {
@@ -55,9 +60,7 @@ int abort_decode(FlacDecodeState& state, const char* message) {
     return kFlacWriteAbort;
 }
 
-int write_callback(const FlacDecoder*, const FlacFrameHeader* frame, const int32_t* const buffer[],
-                   void* client_data) {
-    auto& state = *static_cast<FlacDecodeState*>(client_data);
+int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int32_t* const buffer[]) {
     if (frame == nullptr || buffer == nullptr) {
         return abort_decode(state, "libFLAC supplied an invalid audio callback");
     }
@@ -88,6 +91,18 @@ int write_callback(const FlacDecoder*, const FlacFrameHeader* frame, const int32
         }
     }
     return kFlacWriteContinue;
+}
+
+int write_callback(const FlacDecoder*, const FlacFrameHeader* frame, const int32_t* const buffer[],
+                   void* client_data) {
+    auto& state = *static_cast<FlacDecodeState*>(client_data);
+    try {
+        return append_frame(state, frame, buffer);
+    } catch (...) {
+        state.failed = 1;
+        state.pending = std::current_exception();
+        return kFlacWriteAbort;
+    }
 }
 
 void metadata_callback(const FlacDecoder*, const FlacStreamMetadata*, void*) {}
@@ -162,6 +177,9 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
     }
     const bool ok = api.process_until_end_of_stream(decoder.get()) != 0;
     const bool finished = api.finish(decoder.get()) != 0;
+    if (state.pending) {
+        std::rethrow_exception(state.pending);
+    }
     if (ok && finished && state.failed == 0) {
         if (state.pcm.samples.empty()) {
             throw std::runtime_error("FLAC contained no audio frames");

@@ -1,0 +1,128 @@
+#include "dsp/bass_management.h"
+
+#include <array>
+#include <cmath>
+#include <stdexcept>
+
+namespace oskavi {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kButterworthQ = 0.7071067811865476;  // 1 / sqrt(2)
+constexpr uint32_t kLfe = 3;
+constexpr std::array<uint32_t, 5> kMainChannels = {0, 1, 2, 4, 5};  // L, R, C, Ls, Rs
+// 2Q of the four pole pairs of an 8th-order Butterworth, lowest Q first.
+constexpr std::array<double, 4> kLfeSectionDivisors = {1.0195911582, 1.2026897738, 1.7999524462, 5.1258308954};
+
+struct SectionTrig {
+    double c;
+    double alpha;
+};
+
+SectionTrig trig(double frequency_hz, double alpha_divisor) {
+    const double w0 = kTwoPi * frequency_hz / 48000.0;
+    return {std::cos(w0), std::sin(w0) / alpha_divisor};
+}
+
+// Two cascaded sections, each output rounded to float before the next.
+float run_pair(std::array<Biquad, 2>& pair, float x) {
+    const float first = static_cast<float>(pair[0].process(x));
+    return static_cast<float>(pair[1].process(first));
+}
+
+void check_bass_settings(const PcmBuffer& pcm, const PreprocessOptions& options) {
+    if (pcm.sample_rate != 48000) throw std::runtime_error("bass processing contract requires 48 kHz PCM");
+    if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51)
+        throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
+    if (!(options.crossover_hz >= 40.0 && options.crossover_hz <= 120.0))
+        throw std::runtime_error("crossover must be within 40..120 Hz");
+    if (!(options.lfe_gain_db >= -12.0 && options.lfe_gain_db <= 6.0))
+        throw std::runtime_error("lfe gain must be within -12..+6 dB");
+    if (options.thx && options.crossover_given && std::fabs(options.crossover_hz - 80.0) > 1e-9)
+        throw std::runtime_error("THX mode fixes crossover at 80 Hz; remove the crossover override");
+}
+
+bool source_lfe_active(const PcmBuffer& pcm) {
+    const uint64_t frames = pcm.frame_count();
+    float peak = 0.0f;
+    double energy = 0.0;
+    for (uint64_t i = 0; i < frames; ++i) {
+        const float v = pcm.samples[i * 6 + kLfe];
+        peak = std::max(peak, std::fabs(v));
+        energy += static_cast<double>(v) * v;
+    }
+    const double rms = frames == 0 ? 0.0 : std::sqrt(energy / static_cast<double>(frames));
+    return peak >= 1e-7f || rms >= 1e-8;
+}
+
+void guard_lfe_peak(PcmBuffer& pcm) {
+    const uint64_t frames = pcm.frame_count();
+    float peak = 0.0f;
+    for (uint64_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(pcm.samples[i * 6 + kLfe]));
+    if (peak <= 1.0f) return;
+    const float scale = 1.0f / peak;
+    for (uint64_t i = 0; i < frames; ++i) pcm.samples[i * 6 + kLfe] *= scale;
+}
+
+}  // namespace
+
+Biquad lowpass_section(double frequency_hz, double alpha_divisor) {
+    const auto [c, alpha] = trig(frequency_hz, alpha_divisor);
+    const double a0 = 1.0 + alpha;
+    return {(1.0 - c) / 2.0 / a0, (1.0 - c) / a0, (1.0 - c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+Biquad highpass_section(double frequency_hz, double alpha_divisor) {
+    const auto [c, alpha] = trig(frequency_hz, alpha_divisor);
+    const double a0 = 1.0 + alpha;
+    return {(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessOptions& options) {
+    if (options.bass_mode == BassMode::None) {
+        if (options.thx) throw std::runtime_error("internal THX preset requires bass-management mode");
+        return pcm;
+    }
+    check_bass_settings(pcm, options);
+    if (options.bass_mode == BassMode::GenerateLfe && !options.force_generate_lfe && source_lfe_active(pcm))
+        throw std::runtime_error(
+            "source LFE is active; --generate-lfe is blocked unless --force-generate-lfe is supplied");
+
+    const double crossover = options.thx ? 80.0 : options.crossover_hz;
+    const auto gain = static_cast<float>(std::pow(10.0, options.lfe_gain_db / 20.0));
+    const bool manage = options.bass_mode == BassMode::BassManagement;
+    const double divisor = 2.0 * kButterworthQ;
+    std::array<std::array<Biquad, 2>, 5> lows;
+    std::array<std::array<Biquad, 2>, 5> highs;
+    for (size_t m = 0; m < kMainChannels.size(); ++m) {
+        lows[m] = {lowpass_section(crossover, divisor), lowpass_section(crossover, divisor)};
+        highs[m] = {highpass_section(crossover, divisor), highpass_section(crossover, divisor)};
+    }
+    const uint64_t frames = pcm.frame_count();
+    for (uint64_t i = 0; i < frames; ++i) {
+        float* frame = &pcm.samples[i * 6];
+        float sum = 0.0f;
+        for (size_t m = 0; m < kMainChannels.size(); ++m) {
+            const float x = frame[kMainChannels[m]];
+            sum += run_pair(lows[m], x);
+            if (manage) frame[kMainChannels[m]] = run_pair(highs[m], x);
+        }
+        frame[kLfe] = sum * gain + frame[kLfe];
+    }
+    if (options.peak_guard) guard_lfe_peak(pcm);
+    return pcm;
+}
+
+void lowpass_lfe_120hz(PcmBuffer& pcm) {
+    if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51) return;
+    std::array<Biquad, 4> sections;
+    for (size_t s = 0; s < sections.size(); ++s) sections[s] = lowpass_section(120.0, kLfeSectionDivisors[s]);
+    const uint64_t frames = pcm.frame_count();
+    for (uint64_t i = 0; i < frames; ++i) {
+        float v = pcm.samples[i * 6 + kLfe];
+        for (Biquad& section : sections) v = static_cast<float>(section.process(v));
+        pcm.samples[i * 6 + kLfe] = v;
+    }
+}
+
+}  // namespace oskavi

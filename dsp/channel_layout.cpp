@@ -1,0 +1,51 @@
+#include "dsp/channel_layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "dsp/bass_management.h"
+#include "dsp/sample_rate_conversion.h"
+
+namespace oskavi {
+
+PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessOptions& options) {
+    if (input.channels != 8 || input.layout != ChannelLayout::Surround71)
+        throw std::runtime_error("7.1 downmix requires an unambiguous 7.1 channel layout");
+    const float gain = static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
+    const uint64_t frames = input.frame_count();
+    PcmBuffer out{input.sample_rate, 6, ChannelLayout::Surround51, {}};
+    out.samples.resize(frames * 6);
+    float peak = 0.0f;
+    for (uint64_t i = 0; i < frames; ++i) {
+        const float* x = &input.samples[i * 8];
+        float* y = &out.samples[i * 6];
+        std::copy(x, x + 4, y);
+        y[4] = gain * x[4] + x[6];
+        y[5] = gain * x[5] + x[7];
+        peak = std::max({peak, std::fabs(y[4]), std::fabs(y[5])});
+    }
+    if (options.peak_guard && peak > 1.0f) {
+        // Only the folded surrounds are scaled; fronts and LFE stay as they are.
+        const float scale = 1.0f / peak;
+        for (uint64_t i = 0; i < frames; ++i) {
+            out.samples[i * 6 + 4] *= scale;
+            out.samples[i * 6 + 5] *= scale;
+        }
+    }
+    return out;
+}
+
+PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessOptions& options) {
+    PcmBuffer pcm = input.layout == ChannelLayout::Surround71 ? fold_71_to_51(input, options) : std::move(input);
+    if (pcm.channels > 6)
+        throw std::runtime_error("Input has more than 6 channels and cannot be safely mapped to AC-3");
+    if (pcm.layout == ChannelLayout::Unknown && pcm.channels >= 3)
+        throw std::runtime_error("Ambiguous multichannel layout; refusing to guess channel positions");
+    pcm = resample_to_48k(std::move(pcm));
+    pcm = apply_bass_processing(std::move(pcm), options);
+    lowpass_lfe_120hz(pcm);
+    return pcm;
+}
+
+}  // namespace oskavi
