@@ -1,24 +1,24 @@
 #include "bitstream/verify.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <stdexcept>
 #include <vector>
 
 #include "bitstream/crc.h"
 #include "bitstream/frame_header.h"
+#include "platform/binary_file.h"
 
 namespace oskavi {
 namespace {
 
 std::vector<uint8_t> read_whole_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    BinaryInputFile file;
+    if (!file.open(path)) {
         throw std::runtime_error("Cannot open AC-3 input: " + path);
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));
+    bytes.resize(file.read(bytes.data(), bytes.size()));
     if (bytes.empty()) {
         throw std::runtime_error("Empty AC-3 file");
     }
