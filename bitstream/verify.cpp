@@ -17,8 +17,16 @@ std::vector<uint8_t> read_whole_file(const std::string& path) {
     if (!file.open(path)) {
         throw std::runtime_error("Cannot open AC-3 input: " + path);
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));
-    bytes.resize(file.read(bytes.data(), bytes.size()));
+    // Read until the stream ends rather than trusting the reported size,
+    // which means nothing for things that open but are not files.
+    std::vector<uint8_t> bytes;
+    constexpr size_t kChunk = size_t{1} << 20;
+    for (size_t got = kChunk; got == kChunk;) {
+        const size_t old_size = bytes.size();
+        bytes.resize(old_size + kChunk);
+        got = file.read(bytes.data() + old_size, kChunk);
+        bytes.resize(old_size + got);
+    }
     if (bytes.empty()) {
         throw std::runtime_error("Empty AC-3 file");
     }

@@ -34,25 +34,14 @@ void check_bass_settings(const PcmBuffer& pcm, const PreprocessOptions& options)
     if (pcm.sample_rate != 48000) throw std::runtime_error("bass processing contract requires 48 kHz PCM");
     if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51)
         throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
-    if (!(options.crossover_hz >= 40.0 && options.crossover_hz <= 120.0))
-        throw std::runtime_error("crossover must be within 40..120 Hz");
-    if (!(options.lfe_gain_db >= -12.0 && options.lfe_gain_db <= 6.0))
-        throw std::runtime_error("lfe gain must be within -12..+6 dB");
-    if (options.thx && options.crossover_given && std::fabs(options.crossover_hz - 80.0) > 1e-9)
-        throw std::runtime_error("THX mode fixes crossover at 80 Hz; remove the crossover override");
+    check_bass_options(options);
 }
 
 bool source_lfe_active(const PcmBuffer& pcm) {
     const uint64_t frames = pcm.frame_count();
-    float peak = 0.0f;
-    double energy = 0.0;
-    for (uint64_t i = 0; i < frames; ++i) {
-        const float v = pcm.samples[i * 6 + kLfe];
-        peak = std::max(peak, std::fabs(v));
-        energy += static_cast<double>(v) * v;
-    }
-    const double rms = frames == 0 ? 0.0 : std::sqrt(energy / static_cast<double>(frames));
-    return peak >= 1e-7f || rms >= 1e-8;
+    LfeLevel level;
+    for (uint64_t i = 0; i < frames; ++i) level.add(pcm.samples[i * 6 + kLfe]);
+    return level.active(frames);
 }
 
 void guard_lfe_peak(PcmBuffer& pcm) {
@@ -78,6 +67,51 @@ Biquad highpass_section(double frequency_hz, double alpha_divisor) {
     return {(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
 }
 
+void check_bass_options(const PreprocessOptions& options) {
+    if (!(options.crossover_hz >= 40.0 && options.crossover_hz <= 120.0))
+        throw std::runtime_error("crossover must be within 40..120 Hz");
+    if (!(options.lfe_gain_db >= -12.0 && options.lfe_gain_db <= 6.0))
+        throw std::runtime_error("lfe gain must be within -12..+6 dB");
+    if (options.thx && options.crossover_given && std::fabs(options.crossover_hz - 80.0) > 1e-9)
+        throw std::runtime_error("THX mode fixes crossover at 80 Hz; remove the crossover override");
+}
+
+bool LfeLevel::active(uint64_t frames) const {
+    const double rms = frames == 0 ? 0.0 : std::sqrt(energy / static_cast<double>(frames));
+    return peak >= 1e-7f || rms >= 1e-8;
+}
+
+BassStage::BassStage(const PreprocessOptions& options)
+    : gain_(static_cast<float>(std::pow(10.0, options.lfe_gain_db / 20.0))),
+      manage_(options.bass_mode == BassMode::BassManagement) {
+    const double crossover = options.thx ? 80.0 : options.crossover_hz;
+    const double divisor = 2.0 * kButterworthQ;
+    for (size_t m = 0; m < kMainChannels.size(); ++m) {
+        lows_[m] = {lowpass_section(crossover, divisor), lowpass_section(crossover, divisor)};
+        highs_[m] = {highpass_section(crossover, divisor), highpass_section(crossover, divisor)};
+    }
+}
+
+void BassStage::process_frame(std::span<float, 6> frame) {
+    float sum = 0.0f;
+    for (size_t m = 0; m < kMainChannels.size(); ++m) {
+        const float x = frame[kMainChannels[m]];
+        sum += run_pair(lows_[m], x);
+        if (manage_) frame[kMainChannels[m]] = run_pair(highs_[m], x);
+    }
+    frame[kLfe] = sum * gain_ + frame[kLfe];
+}
+
+LfeLowpass::LfeLowpass() {
+    for (size_t s = 0; s < sections_.size(); ++s) sections_[s] = lowpass_section(120.0, kLfeSectionDivisors[s]);
+}
+
+float LfeLowpass::process(float lfe) {
+    float v = lfe;
+    for (Biquad& section : sections_) v = static_cast<float>(section.process(v));
+    return v;
+}
+
 PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessOptions& options) {
     if (options.bass_mode == BassMode::None) {
         if (options.thx) throw std::runtime_error("internal THX preset requires bass-management mode");
@@ -88,41 +122,18 @@ PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessOptions& options)
         throw std::runtime_error(
             "source LFE is active; --generate-lfe is blocked unless --force-generate-lfe is supplied");
 
-    const double crossover = options.thx ? 80.0 : options.crossover_hz;
-    const auto gain = static_cast<float>(std::pow(10.0, options.lfe_gain_db / 20.0));
-    const bool manage = options.bass_mode == BassMode::BassManagement;
-    const double divisor = 2.0 * kButterworthQ;
-    std::array<std::array<Biquad, 2>, 5> lows;
-    std::array<std::array<Biquad, 2>, 5> highs;
-    for (size_t m = 0; m < kMainChannels.size(); ++m) {
-        lows[m] = {lowpass_section(crossover, divisor), lowpass_section(crossover, divisor)};
-        highs[m] = {highpass_section(crossover, divisor), highpass_section(crossover, divisor)};
-    }
+    BassStage stage(options);
     const uint64_t frames = pcm.frame_count();
-    for (uint64_t i = 0; i < frames; ++i) {
-        float* frame = &pcm.samples[i * 6];
-        float sum = 0.0f;
-        for (size_t m = 0; m < kMainChannels.size(); ++m) {
-            const float x = frame[kMainChannels[m]];
-            sum += run_pair(lows[m], x);
-            if (manage) frame[kMainChannels[m]] = run_pair(highs[m], x);
-        }
-        frame[kLfe] = sum * gain + frame[kLfe];
-    }
+    for (uint64_t i = 0; i < frames; ++i) stage.process_frame(std::span<float, 6>(&pcm.samples[i * 6], 6));
     if (options.peak_guard) guard_lfe_peak(pcm);
     return pcm;
 }
 
 void lowpass_lfe_120hz(PcmBuffer& pcm) {
     if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51) return;
-    std::array<Biquad, 4> sections;
-    for (size_t s = 0; s < sections.size(); ++s) sections[s] = lowpass_section(120.0, kLfeSectionDivisors[s]);
+    LfeLowpass lowpass;
     const uint64_t frames = pcm.frame_count();
-    for (uint64_t i = 0; i < frames; ++i) {
-        float v = pcm.samples[i * 6 + kLfe];
-        for (Biquad& section : sections) v = static_cast<float>(section.process(v));
-        pcm.samples[i * 6 + kLfe] = v;
-    }
+    for (uint64_t i = 0; i < frames; ++i) pcm.samples[i * 6 + kLfe] = lowpass.process(pcm.samples[i * 6 + kLfe]);
 }
 
 }  // namespace oskavi

@@ -3,6 +3,12 @@
 // main channels, LR4 bass management (the same low band to the LFE, the mains
 // high-passed at the crossover) and the 120 Hz low-pass every 5.1 LFE gets.
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <span>
+
 #include "app/options.h"
 #include "input/pcm_buffer.h"
 
@@ -23,6 +29,53 @@ struct Biquad {
 
 Biquad lowpass_section(double frequency_hz, double alpha_divisor);
 Biquad highpass_section(double frequency_hz, double alpha_divisor);
+
+// The settings checks shared by both bass modes, in this order: crossover
+// within 40..120 Hz, LFE gain within -12..+6 dB, THX with a crossover
+// override other than 80 Hz.
+void check_bass_options(const PreprocessOptions& options);
+
+// Level of a source LFE channel, accumulated sample by sample. The source
+// counts as active when its peak reaches 1e-7 or its rms 1e-8.
+struct LfeLevel {
+    float peak = 0.0f;
+    double energy = 0.0;
+
+    void add(float lfe) {
+        peak = std::max(peak, std::fabs(lfe));
+        energy += static_cast<double>(lfe) * lfe;
+    }
+    bool active(uint64_t frames) const;
+};
+
+// The per-frame bass step on one 48 kHz 5.1 frame (L, R, C, LFE, Ls, Rs):
+// the five mains, in the order L, R, C, Ls, Rs, each pass two cascaded
+// low-pass sections at the crossover; their sum times the LFE gain is added
+// to the LFE. In bass-management mode each main is replaced by two cascaded
+// high-pass sections of the same input. Every section starts from zero.
+class BassStage {
+public:
+    // bass_mode must be GenerateLfe or BassManagement; THX fixes 80 Hz.
+    explicit BassStage(const PreprocessOptions& options);
+    void process_frame(std::span<float, 6> frame);
+
+private:
+    std::array<std::array<Biquad, 2>, 5> lows_;
+    std::array<std::array<Biquad, 2>, 5> highs_;
+    float gain_;
+    bool manage_;
+};
+
+// The 8th-order Butterworth low-pass at 120 Hz that every 5.1 LFE passes:
+// four sections, lowest Q first, each output rounded to float.
+class LfeLowpass {
+public:
+    LfeLowpass();
+    float process(float lfe);
+
+private:
+    std::array<Biquad, 4> sections_;
+};
 
 // bass_mode None returns the buffer unchanged; the other modes check their
 // settings first and leave the buffer untouched when a check fails.

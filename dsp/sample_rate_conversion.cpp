@@ -1,7 +1,6 @@
 #include "dsp/sample_rate_conversion.h"
 
-#include <cmath>
-#include <numeric>
+#include <algorithm>
 #include <stdexcept>
 
 namespace oskavi {
@@ -10,10 +9,6 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kFourPi = 12.566370614359172;
-
-constexpr uint32_t kHalfbandTaps = 63;
-constexpr uint32_t kPolyphaseTaps = 47;
-constexpr int64_t kPolyphaseCentre = 23;
 
 double blackman(uint32_t n, uint32_t taps) {
     const double d = static_cast<double>(taps - 1);
@@ -49,11 +44,17 @@ uint64_t binary_gcd(uint64_t a, uint64_t b) {
     return a << shift;
 }
 
-// Input sample of frame i, channel c; zero outside the buffer.
-inline double input_at(const PcmBuffer& in, int64_t frame, uint32_t channel, int64_t frames) {
-    if (frame < 0 || frame >= frames) return 0.0;
-    return in.samples[static_cast<size_t>(frame) * in.channels + channel];
-}
+// Reads frame i of one channel of a whole buffer; zero outside it.
+struct BufferChannel {
+    const PcmBuffer& in;
+    uint32_t channel;
+    int64_t frames;
+
+    double operator()(int64_t frame) const {
+        if (frame < 0 || frame >= frames) return 0.0;
+        return in.samples[static_cast<size_t>(frame) * in.channels + channel];
+    }
+};
 
 }  // namespace
 
@@ -69,53 +70,72 @@ std::vector<double> design_lowpass_fir(uint32_t taps, double cutoff) {
     return h;
 }
 
-PcmBuffer halfband_decimate(const PcmBuffer& input) {
+const std::vector<double>& halfband_taps() {
     static const std::vector<double> taps = design_lowpass_fir(kHalfbandTaps, 0.25);
+    return taps;
+}
+
+PolyphaseBank design_polyphase_bank(uint32_t input_rate, uint32_t output_rate) {
+    const uint64_t g = binary_gcd(input_rate, output_rate);
+    PolyphaseBank bank;
+    bank.up = output_rate / g;
+    bank.down = input_rate / g;
+    const double cutoff = 0.47 * std::min(1.0, static_cast<double>(output_rate) / input_rate);
+    bank.phases.assign(bank.up, std::vector<double>(kPolyphaseTaps));
+    for (uint64_t p = 0; p < bank.up; ++p) {
+        const double f = static_cast<double>(p) / static_cast<double>(bank.up);
+        std::vector<double>& h = bank.phases[p];
+        for (uint32_t k = 0; k < kPolyphaseTaps; ++k) {
+            const double t = static_cast<double>(static_cast<int64_t>(k) - kPolyphaseCentre) - f;
+            h[k] = 2.0 * cutoff * sinc(2.0 * cutoff * t) * blackman(k, kPolyphaseTaps);
+        }
+        normalise(h);
+    }
+    return bank;
+}
+
+bool is_supported_input_rate(uint32_t sample_rate) {
+    switch (sample_rate) {
+        case 44100:
+        case 48000:
+        case 88200:
+        case 96000:
+        case 176400:
+        case 192000: return true;
+        default: return false;
+    }
+}
+
+PcmBuffer halfband_decimate(const PcmBuffer& input) {
+    const std::vector<double>& taps = halfband_taps();
     const int64_t in_frames = static_cast<int64_t>(input.frame_count());
     const int64_t out_frames = in_frames / 2;
     PcmBuffer out{input.sample_rate / 2, input.channels, input.layout, {}};
     out.samples.resize(static_cast<size_t>(out_frames) * input.channels);
     for (int64_t j = 0; j < out_frames; ++j) {
         for (uint32_t c = 0; c < input.channels; ++c) {
-            double y = 0.0;
-            for (uint32_t k = 0; k < kHalfbandTaps; ++k) {
-                if (std::fabs(taps[k]) < 1e-18) continue;  // the zero taps of a half-band filter
-                y += taps[k] * input_at(input, 2 * j + k - 31, c, in_frames);
-            }
-            out.samples[static_cast<size_t>(j) * input.channels + c] = static_cast<float>(y);
+            // Output frame j is centred on input frame 2j.
+            out.samples[static_cast<size_t>(j) * input.channels + c] =
+                halfband_dot(taps, 2 * j - kHalfbandCentre, BufferChannel{input, c, in_frames});
         }
     }
     return out;
 }
 
 PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate) {
-    const uint64_t g = binary_gcd(input.sample_rate, output_rate);
-    const uint64_t up = output_rate / g;
-    const uint64_t down = input.sample_rate / g;
-    const double cutoff = 0.47 * std::min(1.0, static_cast<double>(output_rate) / input.sample_rate);
-    std::vector<std::vector<double>> bank(up, std::vector<double>(kPolyphaseTaps));
-    for (uint64_t p = 0; p < up; ++p) {
-        const double f = static_cast<double>(p) / static_cast<double>(up);
-        for (uint32_t k = 0; k < kPolyphaseTaps; ++k) {
-            const double t = static_cast<double>(static_cast<int64_t>(k) - kPolyphaseCentre) - f;
-            bank[p][k] = 2.0 * cutoff * sinc(2.0 * cutoff * t) * blackman(k, kPolyphaseTaps);
-        }
-        normalise(bank[p]);
-    }
+    const PolyphaseBank bank = design_polyphase_bank(input.sample_rate, output_rate);
     const int64_t in_frames = static_cast<int64_t>(input.frame_count());
-    const uint64_t out_frames = static_cast<uint64_t>(in_frames) * up / down;
+    const uint64_t out_frames = static_cast<uint64_t>(in_frames) * bank.up / bank.down;
     PcmBuffer out{output_rate, input.channels, input.layout, {}};
     out.samples.resize(out_frames * input.channels);
     for (uint64_t n = 0; n < out_frames; ++n) {
-        const uint64_t position = n * down;
-        const auto base = static_cast<int64_t>(position / up);
-        const std::vector<double>& h = bank[position % up];
-        for (uint32_t c = 0; c < input.channels; ++c) {
-            double y = 0.0;
-            for (uint32_t k = 0; k < kPolyphaseTaps; ++k)
-                y += h[k] * input_at(input, base - kPolyphaseCentre + k, c, in_frames);
-            out.samples[n * input.channels + c] = static_cast<float>(y);
-        }
+        // Output frame n is aligned with input time n * down / up.
+        const uint64_t position = n * bank.down;
+        const auto base = static_cast<int64_t>(position / bank.up);
+        const std::vector<double>& h = bank.phases[position % bank.up];
+        for (uint32_t c = 0; c < input.channels; ++c)
+            out.samples[n * input.channels + c] =
+                polyphase_dot(h, base - kPolyphaseCentre, BufferChannel{input, c, in_frames});
     }
     return out;
 }

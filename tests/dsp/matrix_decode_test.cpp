@@ -1,0 +1,96 @@
+#include "dsp/matrix_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace oskavi {
+namespace {
+
+std::string error_of(auto&& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Stereo tone with the given right-channel factor (1 = mono, -1 = opposite).
+PcmBuffer stereo_tone(uint32_t rate, size_t frames, double right_factor, double level = 0.5) {
+    PcmBuffer pcm{rate, 2, ChannelLayout::Stereo, std::vector<float>(frames * 2)};
+    for (size_t i = 0; i < frames; ++i) {
+        const double v = level * std::sin(6.283185307179586 * 440.0 * i / rate);
+        pcm.samples[2 * i] = static_cast<float>(v);
+        pcm.samples[2 * i + 1] = static_cast<float>(right_factor * v);
+    }
+    return pcm;
+}
+
+TEST(MatrixDecode, InPhaseContentSteersToTheCentre) {
+    MatrixDecodeStats stats;
+    const PcmBuffer out = matrix_decode(stereo_tone(48000, 48000, 1.0), 0.0, &stats);
+    EXPECT_GT(stats.max_centre_steer, 0.99);
+    EXPECT_EQ(stats.max_surround_steer, 0.0);
+    const size_t last = out.frame_count() - 1;
+    const double l = std::sin(6.283185307179586 * 440.0 * last / 48000.0) * 0.5;
+    EXPECT_NEAR(out.samples[last * 6 + 0], 0.0, 0.01);
+    EXPECT_NEAR(out.samples[last * 6 + 2], std::sqrt(2.0) * l, 0.01);
+    EXPECT_EQ(out.samples[last * 6 + 3], 0.0f);
+    EXPECT_NEAR(out.samples[last * 6 + 4], 0.0, 1e-12);
+}
+
+TEST(MatrixDecode, OppositeContentSteersToTheSurround) {
+    MatrixDecodeStats stats;
+    const PcmBuffer out = matrix_decode(stereo_tone(48000, 48000, -1.0), 0.0, &stats);
+    EXPECT_GT(stats.max_surround_steer, 0.99);
+    EXPECT_EQ(stats.max_centre_steer, 0.0);
+    const size_t last = out.frame_count() - 1;
+    const double l = std::sin(6.283185307179586 * 440.0 * last / 48000.0) * 0.5;
+    EXPECT_NEAR(out.samples[last * 6 + 4], l, 0.01);
+    EXPECT_NEAR(out.samples[last * 6 + 5], l, 0.01);
+    EXPECT_NEAR(out.samples[last * 6 + 0], 0.0, 0.01);
+    EXPECT_NEAR(out.samples[last * 6 + 2], 0.0, 1e-12);
+}
+
+TEST(MatrixDecode, OneSidedSignalPassesUnsteered) {
+    const PcmBuffer in = stereo_tone(48000, 4800, 0.0);
+    MatrixDecodeStats stats;
+    const PcmBuffer out = matrix_decode(in, 20.0, &stats);
+    for (size_t i = 0; i < in.frame_count(); ++i) ASSERT_EQ(out.samples[i * 6], in.samples[2 * i]);
+    EXPECT_EQ(stats.max_centre_steer, 0.0);
+    EXPECT_EQ(stats.rear_delay_ms, 20.0);
+}
+
+TEST(MatrixDecode, RearDelayLengthensTheBed) {
+    const PcmBuffer in = stereo_tone(44100, 1000, -1.0);
+    EXPECT_EQ(matrix_decode(in, 40.0, nullptr).frame_count(), 1000u + 1764u);
+    const PcmBuffer immediate = matrix_decode(in, 0.0, nullptr);
+    const PcmBuffer delayed = matrix_decode(in, 20.0, nullptr);
+    ASSERT_EQ(delayed.frame_count(), 1000u + 882u);
+    for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(delayed.samples[(i + 882) * 6 + 4], immediate.samples[i * 6 + 4]);
+    for (size_t i = 0; i < 882; ++i) ASSERT_EQ(delayed.samples[i * 6 + 4], 0.0f);
+}
+
+TEST(MatrixDecode, LoudBedIsNormalisedToFullScale) {
+    const PcmBuffer out = matrix_decode(stereo_tone(48000, 48000, 1.0, 0.99), 0.0, nullptr);
+    float peak = 0.0f;
+    for (float s : out.samples) peak = std::max(peak, std::fabs(s));
+    EXPECT_FLOAT_EQ(peak, 1.0f);
+}
+
+TEST(MatrixDecode, Errors) {
+    PcmBuffer mono{48000, 1, ChannelLayout::Mono, {0.0f}};
+    EXPECT_EQ(error_of([&] { matrix_decode(mono, 20.0, nullptr); }), "matrix decode requires canonical 2-channel stereo input");
+    PcmBuffer stereo = stereo_tone(48000, 10, 1.0);
+    for (double bad : {40.01, -0.1, std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_EQ(error_of([&] { matrix_decode(stereo, bad, nullptr); }), "matrix rear delay must be within 0..40 ms");
+    stereo.sample_rate = 0;
+    EXPECT_EQ(error_of([&] { matrix_decode(stereo, 20.0, nullptr); }), "matrix decode requires a valid sample rate");
+    EXPECT_EQ(error_of([] { init_matrix_steering(0); }), "matrix steering requires a valid sample rate");
+}
+
+}  // namespace
+}  // namespace oskavi
