@@ -2,12 +2,19 @@
 
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "app/command_line.h"
+#include "ac3/frame_encoder.h"
+#include "app/progress_meter.h"
 #include "app/report.h"
+#include "app/spectral_report.h"
+#include "dsp/channel_layout.h"
+#include "dsp/matrix_decode.h"
+#include "stream/streaming_preprocess.h"
 #include "bitstream/verify.h"
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
@@ -15,41 +22,69 @@
 namespace oskavi {
 namespace {
 
-// The figures of a finished streaming route that the closing report prints.
-struct StreamingTotals {
-    uint64_t ac3_frames = 0;
-    uint64_t delivered_frames = 0;  // 48 kHz frames per channel handed to the encoder
-    uint32_t peak_workspace_bytes = 0;
-};
-
-// Largest steering values of a matrix decode and the rear delay it used.
-struct MatrixSteering {
-    double max_centre = 0.0;
-    double max_surround = 0.0;
-    double rear_delay_ms = 20.0;
-};
-
-// ---------------------------------------------------------------------------
-// Calls into the streaming and encoder subsystems. Every route reaches the
+// Calls into the streaming subsystem. Every streaming route reaches the
 // encoder through exactly one of these functions.
 
-[[noreturn]] void encoder_unavailable() {
+[[noreturn]] void streaming_unavailable() {
     throw std::runtime_error("AC-3 encoding is not available in this build yet");
 }
 
-StreamingTotals encode_streaming_matrix(const CommandLine& /*cl*/, MatrixSteering& /*steering*/) {
-    encoder_unavailable();
+StreamProgress labelled_progress(ProgressMeter& meter) {
+    return [&meter](const std::string& label, uint64_t done, uint64_t total) { meter.update(label, done, total); };
 }
 
-StreamingTotals encode_streaming_preprocess(const CommandLine& /*cl*/) { encoder_unavailable(); }
+StreamingSummary encode_streaming_matrix(const CommandLine& /*cl*/, MatrixDecodeStats& /*steering*/,
+                                         ProgressMeter& /*meter*/) {
+    streaming_unavailable();
+}
 
-// Matrix decode, preprocessing to 48 kHz, then spectral report, preflight
-// stop or the encode of the whole buffer.
-void process_whole_input(PcmBuffer /*input*/, const CommandLine& /*cl*/) { encoder_unavailable(); }
+StreamingSummary encode_streaming_preprocess(const CommandLine& cl, ProgressMeter& meter) {
+    return encode_wav_streaming_preprocess(cl.input_path, cl.output_path, cl.encoder, cl.preprocess,
+                                           labelled_progress(meter));
+}
+
+// Whole-file route after the header lines: matrix decode, preprocessing to
+// 48 kHz, then the spectral report, a preflight stop or the encode. These
+// lines are written whatever --quiet says; a quiet run's failed standard
+// output swallows them.
+void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& meter) {
+    std::ostream& out = std::cout;
+    if (cl.matrix_decode_enabled) {
+        MatrixDecodeStats stats;
+        input = matrix_decode(input, cl.rear_delay_ms, &stats);
+        out << "Matrix:     stereo -> L/C/R/S discrete bed; LFE silent" << std::fixed;
+        out.precision(2);
+        out << ", max C steer " << stats.max_centre_steer << ", max S steer " << stats.max_surround_steer;
+        out.precision(1);
+        out << ", rear delay " << stats.rear_delay_ms << " ms\n";
+    }
+    if (input.layout == ChannelLayout::Surround71) {
+        out << "Downmix:    7.1 -> 5.1, rear fold " << std::fixed;
+        out.precision(4);
+        out << cl.preprocess.surround_mix_gain_db << " dB\n";
+    }
+    const PcmBuffer pcm = preprocess_to_48k(std::move(input), cl.preprocess);
+    out << "Processing: " << pcm.sample_rate << " Hz, " << pcm.channels << " ch (" << layout_display_name(pcm.layout)
+        << ")\n";
+    print_ac3_line(out, cl.encoder);
+    if (cl.spectral_analysis) {
+        print_spectral_report(out, analyze_spectrum(pcm));
+        if (cl.preflight) {
+            out << "Spectral preflight complete; no AC-3 written.\n";
+            return;
+        }
+    }
+    if (cl.preflight) {
+        out << "Preflight complete; no AC-3 written.\n";
+        return;
+    }
+    encode_pcm_file(pcm, cl.output_path, cl.encoder,
+                    [&meter](uint64_t done, uint64_t total) { meter.update(std::nullopt, done, total); });
+}
 
 // ---------------------------------------------------------------------------
 
-void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input) {
+void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
     std::ostream& out = std::cout;
     if (!cl.quiet) {
         print_input_line(out, input.sample_rate, 2, ChannelLayout::Stereo, cl.input_path);
@@ -57,13 +92,13 @@ void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& 
         print_bass_line(out, cl.preprocess);
         print_ac3_line(out, cl.encoder);
     }
-    MatrixSteering steering;
-    const StreamingTotals totals = encode_streaming_matrix(cl, steering);
+    MatrixDecodeStats steering;
+    const StreamingSummary totals = encode_streaming_matrix(cl, steering, meter);
     if (!cl.quiet) {
         out << "Matrix:     streaming stereo -> L/C/R/S discrete bed; LFE "
             << (cl.preprocess.bass_mode != BassMode::None ? "bass-managed" : "silent") << std::fixed;
         out.precision(2);
-        out << ", max C steer " << steering.max_centre << ", max S steer " << steering.max_surround << "\n"
+        out << ", max C steer " << steering.max_centre_steer << ", max S steer " << steering.max_surround_steer << "\n"
             << std::defaultfloat;
         out << "Processing: stateful streaming matrix preprocess -> 48000 Hz\n";
         print_ac3_line(out, cl.encoder);
@@ -72,7 +107,7 @@ void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& 
     }
 }
 
-void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input) {
+void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
     std::ostream& out = std::cout;
     const bool folds_71 = input.layout == ChannelLayout::Surround71;
     if (!cl.quiet) {
@@ -86,7 +121,7 @@ void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibili
         print_bass_line(out, cl.preprocess);
         print_ac3_line(out, cl.encoder);
     }
-    const StreamingTotals totals = encode_streaming_preprocess(cl);
+    const StreamingSummary totals = encode_streaming_preprocess(cl, meter);
     if (!cl.quiet) {
         if (folds_71) {
             out << "Downmix:    streaming 7.1 -> 5.1, rear fold " << std::fixed;
@@ -126,13 +161,13 @@ void check_matrix_decode_input(const PcmBuffer& input, const PreprocessOptions& 
     }
 }
 
-void run_whole_file_route(const CommandLine& cl) {
+void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
     PcmBuffer input = read_input(cl.input_path);
     print_whole_file_header(std::cout, input, cl);
     if (cl.matrix_decode_enabled) {
         check_matrix_decode_input(input, cl.preprocess);
     }
-    process_whole_input(std::move(input), cl);
+    process_whole_input(std::move(input), cl, meter);
 }
 
 int run_encode(const CommandLine& cl) {
@@ -142,6 +177,7 @@ int run_encode(const CommandLine& cl) {
     } else {
         print_banner(std::cout);
     }
+    ProgressMeter meter(std::cout, cl.quiet);
     StreamEligibility streamable;
     const auto probe = [&](StreamEligibility (*test)(const std::string&)) {
         streamable = test(cl.input_path);
@@ -150,10 +186,11 @@ int run_encode(const CommandLine& cl) {
     const EncodeRoute route = select_route(
         cl, [&] { return probe(can_stream_matrix); }, [&] { return probe(can_stream_preprocess); });
     switch (route) {
-        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable); break;
-        case EncodeRoute::StreamingPreprocess: run_streaming_preprocess_route(cl, streamable); break;
-        case EncodeRoute::WholeFile: run_whole_file_route(cl); break;
+        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable, meter); break;
+        case EncodeRoute::StreamingPreprocess: run_streaming_preprocess_route(cl, streamable, meter); break;
+        case EncodeRoute::WholeFile: run_whole_file_route(cl, meter); break;
     }
+    meter.close_line();
     std::cout.flush();
     return 0;
 }

@@ -1,0 +1,55 @@
+#pragma once
+// The last per-frame step of every streaming pass, on 48 kHz frames leaving
+// the rate stage: the bass step and the LFE low-pass of the whole-file chain,
+// plus the statistics the analysis passes collect.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "app/options.h"
+#include "dsp/bass_management.h"
+
+namespace oskavi {
+
+class FrameWindowSink;
+
+// What one pass saw.
+struct StreamPassStats {
+    bool non_silent = false;  // some processed sample above 1e-12 in magnitude
+    float lfe_peak = 0.0f;    // largest |LFE| after the bass step, before the LFE scale
+    double lfe_energy = 0.0;  // sum of LFE^2 at the same point
+    uint64_t frames = 0;      // 48 kHz frames that left the rate stage
+    // Largest, over the pass's blocks, of 4 x (floats in the input block and
+    // the rate stage's windows) + 8 x (taps of the rate stage's filters).
+    uint32_t buffer_bytes = 0;
+
+    LfeLevel lfe_level() const { return {lfe_peak, lfe_energy}; }
+};
+
+class PostStage {
+public:
+    // For 6-channel frames: the bass step when `bass_processing` is set (with
+    // the sections of options.bass_mode), then the LFE times `lfe_scale`
+    // through the 120 Hz low-pass. Other channel counts pass unchanged.
+    // `sink` may be null: statistics only.
+    PostStage(uint32_t channels, const PreprocessOptions& options, bool bass_processing, float lfe_scale,
+              FrameWindowSink* sink);
+
+    void process(std::span<const float> frame);
+    const StreamPassStats& stats() const { return stats_; }
+    StreamPassStats& stats() { return stats_; }
+
+private:
+    uint32_t channels_;
+    std::optional<BassStage> bass_;
+    LfeLowpass lfe_lowpass_;
+    LfeLevel lfe_level_;
+    float lfe_scale_;
+    FrameWindowSink* sink_;
+    StreamPassStats stats_;
+    std::array<float, 8> frame_{};
+};
+
+}  // namespace oskavi

@@ -1,0 +1,198 @@
+#include "stream/streaming_preprocess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "ac3/frame_encoder.h"
+#include "ac3/frame_window_sink.h"
+#include "dsp/bass_management.h"
+#include "dsp/sample_rate_conversion.h"
+#include "dsp/streaming_resampler.h"
+#include "input/streaming_wave_reader.h"
+
+namespace oskavi {
+namespace {
+
+constexpr uint64_t kBlockFrames = 4096;
+
+float rear_fold_gain(const PreprocessOptions& options) {
+    return static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
+}
+
+// Folds a block of 7.1 frames to 5.1 in place (the 6-float output of frame i
+// never overlaps the 8-float input of a later frame): L, R, C and LFE copied,
+// back pair times the fold gain added to the side pair, surrounds scaled.
+void fold_block_in_place(std::vector<float>& block, float gain, float surround_scale) {
+    const size_t frames = block.size() / 8;
+    for (size_t i = 0; i < frames; ++i) {
+        const float* x = &block[i * 8];
+        const float l = x[0], r = x[1], c = x[2], lfe = x[3];
+        const float ls = (gain * x[4] + x[6]) * surround_scale;
+        const float rs = (gain * x[5] + x[7]) * surround_scale;
+        float* y = &block[i * 6];
+        y[0] = l;
+        y[1] = r;
+        y[2] = c;
+        y[3] = lfe;
+        y[4] = ls;
+        y[5] = rs;
+    }
+    block.resize(frames * 6);
+}
+
+uint32_t output_channels(const StreamInput& input) {
+    return input.layout == ChannelLayout::Surround71 ? 6 : input.channels;
+}
+
+ChannelLayout output_layout(const StreamInput& input) {
+    return input.layout == ChannelLayout::Surround71 ? ChannelLayout::Surround51 : input.layout;
+}
+
+void validate(const StreamInput& input, const PreprocessOptions& options) {
+    if (!is_supported_input_rate(input.sample_rate))
+        throw std::runtime_error("Supported input rates: 44.1/48/88.2/96/176.4/192 kHz");
+    if (input.layout == ChannelLayout::Unknown && input.channels > 2)
+        throw std::runtime_error("Ambiguous multichannel layout; refusing to guess channel positions");
+    if (input.channels > 8) throw std::runtime_error("Input has too many channels");
+    if (options.bass_mode != BassMode::None) {
+        if (input.layout != ChannelLayout::Surround51 && input.layout != ChannelLayout::Surround71)
+            throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
+        check_bass_options(options);
+    } else if (options.thx) {
+        throw std::runtime_error("internal THX preset requires bass-management mode");
+    }
+}
+
+struct AnalysisResult {
+    StreamPassStats stats;  // of the "Preprocessing" or "Bass analysis" pass
+    float lfe_scale = 1.0f;
+};
+
+AnalysisResult run_analysis_passes(const StreamInput& input, const PreprocessOptions& options, float surround_scale,
+                                   const StreamProgress& progress) {
+    AnalysisResult result;
+    if (options.bass_mode == BassMode::None) {
+        result.stats = run_preprocess_pass(input, options, surround_scale, false, 1.0f, "Preprocessing", progress,
+                                           nullptr);
+        return result;
+    }
+    result.stats =
+        run_preprocess_pass(input, options, surround_scale, true, 1.0f, "Bass analysis", progress, nullptr);
+    if (options.bass_mode == BassMode::GenerateLfe) {
+        // The source LFE as it reaches the bass step: after fold and rate stage.
+        const StreamPassStats source =
+            run_preprocess_pass(input, options, surround_scale, false, 1.0f, "LFE analysis", progress, nullptr);
+        if (source.lfe_level().active(source.frames) && !options.force_generate_lfe)
+            throw std::runtime_error(
+                "source LFE is active; --generate-lfe is blocked unless --force-generate-lfe is supplied");
+    }
+    if (options.peak_guard && result.stats.lfe_peak > 1.0f) result.lfe_scale = 1.0f / result.stats.lfe_peak;
+    return result;
+}
+
+void write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames48k, const EncoderOptions& encoder,
+                         uint64_t& written) {
+    const std::vector<uint8_t> frame = make_silent_frame(channels, encoder);
+    const uint64_t count = ac3_frame_count(frames48k);
+    for (uint64_t i = 0; i < count; ++i) {
+        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        if (!out) throw std::runtime_error("Failed while writing AC-3 output");
+        ++written;
+    }
+}
+
+}  // namespace
+
+StreamInput read_stream_header(const std::string& path) {
+    StreamingWaveReader reader;
+    reader.open(path);
+    return {path, reader.sample_rate(), reader.channels(), reader.layout(), reader.total_frames()};
+}
+
+float analyse_rear_fold(const StreamInput& input, const PreprocessOptions& options) {
+    StreamingWaveReader reader;
+    reader.open(input.path);
+    const float gain = rear_fold_gain(options);
+    float peak = 0.0f;
+    std::vector<float> block;
+    while (reader.read_frames(kBlockFrames, block)) {
+        for (size_t i = 0; i + 8 <= block.size(); i += 8) {
+            const float* x = &block[i];
+            peak = std::max({peak, std::fabs(gain * x[4] + x[6]), std::fabs(gain * x[5] + x[7])});
+        }
+    }
+    return peak > 1.0f ? 1.0f / peak : 1.0f;
+}
+
+StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOptions& options, float surround_scale,
+                                    bool bass_processing, float lfe_scale, const std::string& label,
+                                    const StreamProgress& progress, FrameWindowSink* sink) {
+    StreamingWaveReader reader;
+    reader.open(input.path);
+    const bool folds = reader.layout() == ChannelLayout::Surround71;
+    const uint32_t channels = folds ? 6 : reader.channels();
+    const float gain = rear_fold_gain(options);
+    const uint64_t total = reader.total_frames();
+
+    StreamingResampler rate_stage(reader.sample_rate(), channels);
+    PostStage post(channels, options, bass_processing, lfe_scale, sink);
+    const ResampledFrameSink to_post = [&](std::span<const float> frame) { post.process(frame); };
+
+    std::vector<float> block;
+    uint64_t read = 0;
+    uint64_t peak_bytes = 0;
+    while (reader.read_frames(kBlockFrames, block)) {
+        const size_t block_floats = block.size();
+        read += block_floats / reader.channels();
+        if (progress) progress(label, read, total);
+        if (folds) fold_block_in_place(block, gain, surround_scale);
+        rate_stage.push(block, to_post);
+        peak_bytes = std::max<uint64_t>(
+            peak_bytes, 4 * (block_floats + rate_stage.window_floats()) + 8 * rate_stage.filter_taps());
+    }
+    rate_stage.finish(to_post);
+    if (progress) progress(label, total, total);
+
+    StreamPassStats stats = post.stats();
+    stats.buffer_bytes = static_cast<uint32_t>(peak_bytes);
+    return stats;
+}
+
+StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, const std::string& output_path,
+                                                 const EncoderOptions& encoder, const PreprocessOptions& options,
+                                                 const StreamProgress& progress) {
+    const StreamInput input = read_stream_header(input_path);
+    validate(input, options);
+    const float surround_scale = options.peak_guard && input.layout == ChannelLayout::Surround71
+                                     ? analyse_rear_fold(input, options)
+                                     : 1.0f;
+    const AnalysisResult analysis = run_analysis_passes(input, options, surround_scale, progress);
+
+    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+
+    StreamingSummary summary;
+    summary.input_frames = input.total_frames;
+    if (!analysis.stats.non_silent) {
+        write_silent_stream(out, output_channels(input), analysis.stats.frames, encoder, summary.ac3_frames);
+        summary.delivered_frames = analysis.stats.frames;
+        summary.peak_workspace_bytes = analysis.stats.buffer_bytes;
+        return summary;
+    }
+
+    FrameWindowSink sink(out, output_channels(input), output_layout(input), encoder);
+    const StreamPassStats encoding = run_preprocess_pass(input, options, surround_scale,
+                                                         options.bass_mode != BassMode::None, analysis.lfe_scale,
+                                                         "Encoding", progress, &sink);
+    sink.finish();
+    summary.ac3_frames = sink.frames_written();
+    summary.delivered_frames = encoding.frames;
+    summary.peak_workspace_bytes =
+        std::max({analysis.stats.buffer_bytes, encoding.buffer_bytes, sink.workspace_bytes()});
+    return summary;
+}
+
+}  // namespace oskavi
