@@ -15,14 +15,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        oskavi::tools::SignalSpec spec;
-        if (argc > 2) spec.seconds = std::stod(argv[2]);
-        if (argc > 3) spec.channels = static_cast<uint32_t>(std::stoul(argv[3]));
-        if (argc > 4) spec.sample_rate = static_cast<uint32_t>(std::stoul(argv[4]));
+        oskavi::tools::SignalShape shape;
+        if (argc > 2) shape.seconds = std::stod(argv[2]);
+        if (argc > 3) shape.channels = static_cast<uint32_t>(std::stoul(argv[3]));
+        if (argc > 4) shape.sample_rate = static_cast<uint32_t>(std::stoul(argv[4]));
         const uint32_t bits = argc > 5 ? static_cast<uint32_t>(std::stoul(argv[5])) : 16;
-        if (argc > 6) spec.correlation = std::stod(argv[6]);
-        const auto samples = oskavi::tools::make_test_signal(spec);
-        oskavi::tools::write_wav(argv[1], samples, spec.sample_rate, spec.channels, bits);
+        if (argc > 6) shape.correlation = std::stod(argv[6]);
+        const auto samples = oskavi::tools::make_test_signal(shape);
+        oskavi::tools::write_wav(argv[1], samples, shape.sample_rate, shape.channels, bits);
     } catch (const std::exception& e) {
         std::cerr << "make_test_signal: " << e.what() << "\n";
         return 2;

@@ -53,25 +53,25 @@ void put_le(std::ofstream& out, uint32_t value, int bytes) {
 
 }  // namespace
 
-std::vector<float> make_test_signal(const SignalSpec& spec) {
-    const uint64_t frames = static_cast<uint64_t>(spec.seconds * spec.sample_rate);
-    std::vector<float> out(frames * spec.channels);
-    Noise noise{spec.seed * 2654435761u + 12345u};
+std::vector<float> make_test_signal(const SignalShape& shape) {
+    const uint64_t frames = static_cast<uint64_t>(shape.seconds * shape.sample_rate);
+    std::vector<float> out(frames * shape.channels);
+    Noise noise{shape.seed * 2654435761u + 12345u};
     double shared_low = 0.0;
-    std::vector<double> own_low(spec.channels, 0.0);
+    std::vector<double> own_low(shape.channels, 0.0);
     const double burst_period = 0.5;
     for (uint64_t n = 0; n < frames; ++n) {
-        const double t = static_cast<double>(n) / spec.sample_rate;
+        const double t = static_cast<double>(n) / shape.sample_rate;
         // Percussive burst: decaying noise every half second, strongest at onset.
         const double since = std::fmod(t, burst_period);
-        const double burst = spec.transients && t >= 0.1 ? std::exp(-since * 40.0) * 0.35 : 0.0;
+        const double burst = shape.transients && t >= 0.1 ? std::exp(-since * 40.0) * 0.35 : 0.0;
         shared_low = 0.97 * shared_low + 0.03 * noise.next();
         const double shared = tone_mix(t, 0.0) + 0.02 * noise.next() + 0.3 * shared_low + burst * noise.next();
-        for (uint32_t c = 0; c < spec.channels; ++c) {
+        for (uint32_t c = 0; c < shape.channels; ++c) {
             own_low[c] = 0.95 * own_low[c] + 0.05 * noise.next();
             const double own = tone_mix(t, 1.0 + c) + 0.02 * noise.next() + 0.3 * own_low[c];
-            const double mixed = spec.correlation * shared + (1.0 - spec.correlation) * own;
-            out[n * spec.channels + c] = static_cast<float>(std::clamp(0.8 * mixed, -1.0, 1.0));
+            const double mixed = shape.correlation * shared + (1.0 - shape.correlation) * own;
+            out[n * shape.channels + c] = static_cast<float>(std::clamp(0.8 * mixed, -1.0, 1.0));
         }
     }
     return out;

@@ -9,7 +9,7 @@
 
 namespace oskavi::tools {
 
-struct SignalSpec {
+struct SignalShape {
     uint32_t sample_rate = 48000;
     uint32_t channels = 2;
     double seconds = 5.0;
@@ -21,7 +21,7 @@ struct SignalSpec {
 };
 
 // Interleaved float samples in -1..1.
-std::vector<float> make_test_signal(const SignalSpec& spec);
+std::vector<float> make_test_signal(const SignalShape& shape);
 
 // Writes a canonical RIFF/WAVE file: 16-bit PCM (bits 16), 24-bit PCM
 // (bits 24) or 32-bit float (bits 32). Mask 0 = plain PCM header.

@@ -7,11 +7,11 @@
 namespace oskavi::test {
 
 PcmBuffer music_like_pcm(uint32_t channels, double seconds, double correlation, bool transients) {
-    tools::SignalSpec spec;
-    spec.channels = channels;
-    spec.seconds = seconds;
-    spec.correlation = correlation;
-    spec.transients = transients;
+    tools::SignalShape shape;
+    shape.channels = channels;
+    shape.seconds = seconds;
+    shape.correlation = correlation;
+    shape.transients = transients;
     PcmBuffer pcm;
     pcm.sample_rate = 48000;
     pcm.channels = channels;
@@ -19,7 +19,7 @@ PcmBuffer music_like_pcm(uint32_t channels, double seconds, double correlation, 
                  : channels == 2 ? ChannelLayout::Stereo
                  : channels == 6 ? ChannelLayout::Surround51
                                  : ChannelLayout::Unknown;
-    pcm.samples = tools::make_test_signal(spec);
+    pcm.samples = tools::make_test_signal(shape);
     if (channels == 6) {
         for (uint64_t i = 0; i < pcm.frame_count(); ++i)
             pcm.samples[i * 6 + 3] = static_cast<float>(0.5 * std::sin(6.283185307179586 * 50.0 * i / 48000.0));

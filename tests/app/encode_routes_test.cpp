@@ -30,12 +30,12 @@ std::vector<std::string> report_of(const ProcessResult& r) {
 
 std::string signal_file(const TempDirectory& dir, const std::string& name, uint32_t channels, uint32_t rate,
                         double seconds = 1.0) {
-    tools::SignalSpec spec;
-    spec.channels = channels;
-    spec.sample_rate = rate;
-    spec.seconds = seconds;
+    tools::SignalShape shape;
+    shape.channels = channels;
+    shape.sample_rate = rate;
+    shape.seconds = seconds;
     const std::string path = dir.file(name);
-    tools::write_wav(path, tools::make_test_signal(spec), rate, channels, 16);
+    tools::write_wav(path, tools::make_test_signal(shape), rate, channels, 16);
     return path;
 }
 

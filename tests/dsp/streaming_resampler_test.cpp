@@ -16,11 +16,11 @@ namespace {
 constexpr uint32_t kRates[] = {44100, 48000, 88200, 96000, 176400, 192000};
 
 PcmBuffer material(uint32_t rate, uint32_t channels, uint64_t frames) {
-    tools::SignalSpec spec;
-    spec.sample_rate = rate;
-    spec.channels = channels;
-    spec.seconds = static_cast<double>(frames) / rate;
-    std::vector<float> samples = tools::make_test_signal(spec);
+    tools::SignalShape shape;
+    shape.sample_rate = rate;
+    shape.channels = channels;
+    shape.seconds = static_cast<double>(frames) / rate;
+    std::vector<float> samples = tools::make_test_signal(shape);
     samples.resize(frames * channels, 0.25f);  // exact length whatever the rounding of seconds
     const ChannelLayout layout = channels == 1 ? ChannelLayout::Mono : ChannelLayout::Stereo;
     return PcmBuffer{rate, channels, layout, std::move(samples)};
