@@ -6,6 +6,7 @@
 #include "ac3/bit_allocation.h"
 #include "ac3/coupling.h"
 #include "ac3/exponents.h"
+#include "ac3/mantissa_tally.h"
 
 namespace oskavi {
 
@@ -145,9 +146,10 @@ ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>&
     for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
         if (!strategy_tried(strategy, switched, plan.flatness[channel])) continue;
         ExponentSet set = prepare_exponent_set(coded, strategy, n);
-        const BapVector baps = allocate_bits(std::span<const uint8_t>(set.exponents.data(), n), 0, n, params);
-        const BapVector* const channels[] = {&baps};
-        const uint32_t mantissa_bits = count_mantissa_bits(channels);
+        // The mantissa bits of allocate_bits' baps, counted straight from the mask.
+        const BitAllocationMask mask =
+            compute_allocation_mask(std::span<const uint8_t>(set.exponents.data(), n), 0, n, params);
+        const uint32_t mantissa_bits = tally_bits(tally_mantissas(mask, params.csnroffst, params.fsnroffst));
         const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * set.group_count + 12u;
         if (cost < best.cost) {
             best.cost = cost;

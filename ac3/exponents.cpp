@@ -1,9 +1,9 @@
 #include "ac3/exponents.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 
 namespace oskavi {
@@ -15,8 +15,9 @@ constexpr uint8_t kMaxExponent = 24;
 // The absolute (DC) exponent is sent in four bits.
 constexpr uint8_t kMaxAbsoluteExponent = 15;
 
-// Bins per exponent step for D15, D25, D45 (strategy 1..3).
+// Bins per exponent step for D15, D25, D45 (strategy 1..3), and its log2.
 constexpr std::array<uint32_t, 4> kGroupSize{0, 1, 2, 4};
+constexpr std::array<uint32_t, 4> kGroupShift{0, 0, 1, 2};
 
 uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
     switch (strategy) {
@@ -26,12 +27,19 @@ uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
     }
 }
 
+// Biased exponent field of the smallest normal double (2^-1022): anything at
+// or below it in magnitude, zero and subnormals included, codes as 24.
+constexpr uint64_t kSmallestNormalBits = uint64_t{1} << 52;
+constexpr uint64_t kMagnitudeMask = ~(uint64_t{1} << 63);
+
+// -E of |X| = m * 2^E with 0.5 <= m < 1, read straight from the IEEE-754
+// fields: for a normal double E = biased exponent - 1022. Infinities and NaN
+// carry the largest biased exponent and clamp to 0, as frexp's 0 does.
 uint8_t exponent_of(double coefficient) {
-    const double magnitude = std::fabs(coefficient);
-    if (magnitude <= DBL_MIN) return kMaxExponent;  // zero and subnormals
-    int power = 0;
-    std::frexp(magnitude, &power);  // magnitude = m * 2^power, 0.5 <= m < 1
-    return static_cast<uint8_t>(std::clamp(-power, 0, static_cast<int>(kMaxExponent)));
+    const uint64_t magnitude = std::bit_cast<uint64_t>(coefficient) & kMagnitudeMask;
+    if (magnitude <= kSmallestNormalBits) return kMaxExponent;
+    const int negated_power = 1022 - static_cast<int>(magnitude >> 52);
+    return static_cast<uint8_t>(std::clamp(negated_power, 0, static_cast<int>(kMaxExponent)));
 }
 
 // The DC exponent plus one exponent per differential step; at most
@@ -42,11 +50,23 @@ using StepExponents = std::array<uint8_t, 3 * kMaxExponentGroups + 1>;
 // bins, the smallest of the step's bins (the loudest wins, so no mantissa
 // overflows). A step lying wholly at or beyond the coded bins repeats its
 // predecessor.
-StepExponents reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, uint32_t steps,
-                              uint32_t coded_bins) {
-    StepExponents r{};
+void reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, uint32_t steps, uint32_t coded_bins,
+                     StepExponents& r) {
     r[0] = std::min(e[0], kMaxAbsoluteExponent);
-    for (uint32_t i = 0; i < steps; ++i) {
+    // Steps whose bins all lie below coded_bins: min(step * g + g + 1, n) is
+    // then the step's own end.
+    const uint32_t whole = std::min(steps, (coded_bins - 1) / group_size);
+    const uint8_t* bins = e.data() + 1;
+    if (group_size == 1) {
+        for (uint32_t i = 0; i < whole; ++i) r[i + 1] = std::min(bins[i], kMaxExponent);
+    } else if (group_size == 2) {
+        for (uint32_t i = 0; i < whole; ++i)
+            r[i + 1] = std::min({bins[2 * i], bins[2 * i + 1], kMaxExponent});
+    } else {
+        for (uint32_t i = 0; i < whole; ++i)
+            r[i + 1] = std::min({bins[4 * i], bins[4 * i + 1], bins[4 * i + 2], bins[4 * i + 3], kMaxExponent});
+    }
+    for (uint32_t i = whole; i < steps; ++i) {
         const uint32_t first = i * group_size + 1;
         if (first >= coded_bins) {
             r[i + 1] = r[i];
@@ -54,40 +74,65 @@ StepExponents reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, u
         }
         const uint32_t end = std::min(first + group_size, coded_bins);
         uint8_t smallest = kMaxExponent;
-        for (uint32_t k = first; k < end; ++k) smallest = std::min({smallest, e[k], kMaxExponent});
+        for (uint32_t k = first; k < end; ++k) smallest = std::min(smallest, e[k]);
         r[i + 1] = smallest;
     }
-    return r;
 }
 
-// Differential coding allows steps of -2..+2 only. Lower exponents until both
-// directions hold; values only decrease, so the loop ends.
-void limit_slew(StepExponents& r, uint32_t steps) {
-    const auto ceiling = [](uint8_t neighbour) {
-        return static_cast<uint8_t>(std::min<int>(neighbour + 2, kMaxExponent));
-    };
-    bool changed = true;
-    while (changed) {
-        changed = false;
-        for (uint32_t i = 1; i <= steps; ++i) {
-            if (r[i] > ceiling(r[i - 1])) {
-                r[i] = ceiling(r[i - 1]);
-                changed = true;
-            }
-        }
-        for (uint32_t i = steps; i >= 1; --i) {
-            if (r[i - 1] > ceiling(r[i])) {
-                r[i - 1] = ceiling(r[i]);
-                changed = true;
-            }
+// Running minimum over `lanes` contiguous stretches of `length` values at
+// once (independent chains the processor overlaps), then each stretch's
+// values lowered to the minimum of all stretches before it. Forward is a
+// prefix minimum; backward a suffix minimum.
+constexpr int kScanLanes = 8;
+constexpr int kScanCapacity = 256;
+using ScanValues = std::array<int16_t, kScanCapacity>;
+
+void running_minimum(ScanValues& v, int length, bool forward) {
+    std::array<int16_t, kScanLanes> lane_min;
+    lane_min.fill(INT16_MAX);
+    for (int step = 0; step < length; ++step) {
+        const int j = forward ? step : length - 1 - step;
+        for (int lane = 0; lane < kScanLanes; ++lane) {
+            int16_t& value = v[lane * length + j];
+            lane_min[lane] = std::min(lane_min[lane], value);
+            value = lane_min[lane];
         }
     }
+    int16_t carry = INT16_MAX;
+    for (int k = 0; k < kScanLanes; ++k) {
+        const int lane = forward ? k : kScanLanes - 1 - k;
+        for (int j = 0; j < length; ++j) v[lane * length + j] = std::min(v[lane * length + j], carry);
+        carry = std::min(carry, lane_min[lane]);
+    }
+}
+
+// Differential coding allows steps of -2..+2 only: lower exponents until
+// r[i] <= min(r[i - 1] + 2, 24) and r[i - 1] <= min(r[i] + 2, 24) hold
+// everywhere, with one forward pass (i = 1..d) and one backward pass
+// (i = d..1) of "lower to the neighbour's ceiling". Every value is at most 24,
+// so the cap at 24 never binds and a further pair of passes changes nothing
+// (the backward pass leaves each r[i - 1] either as it was or at r[i] + 2).
+// The forward pass is then r'[i] = min over j <= i of r[j] + 2 (i - j), a
+// prefix minimum of r[j] - 2j; the backward pass a suffix minimum of
+// r'[j] + 2j, computed here without the passes' long dependency chains.
+void limit_slew(StepExponents& r, uint32_t steps) {
+    const int count = static_cast<int>(steps) + 1;
+    const int length = (count + kScanLanes - 1) / kScanLanes;
+    const int padded = kScanLanes * length;
+    ScanValues v;
+    for (int i = 0; i < count; ++i) v[i] = static_cast<int16_t>(r[i] - 2 * i);
+    std::fill(v.begin() + count, v.begin() + padded, INT16_MAX);
+    running_minimum(v, length, true);
+    for (int i = 0; i < count; ++i) v[i] = static_cast<int16_t>(v[i] + 4 * i);  // r'[i] + 2i
+    std::fill(v.begin() + count, v.begin() + padded, INT16_MAX);
+    running_minimum(v, length, false);
+    for (int i = 0; i < count; ++i) r[i] = static_cast<uint8_t>(v[i] - 2 * i);
 }
 
 }  // namespace
 
 RawExponents raw_exponents(std::span<const double, kBinsPerBlock> coefficients) {
-    RawExponents exponents{};
+    RawExponents exponents;
     for (std::size_t k = 0; k < exponents.size(); ++k) exponents[k] = exponent_of(coefficients[k]);
     return exponents;
 }
@@ -103,19 +148,21 @@ ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t str
     const uint32_t group_size = kGroupSize[strategy];
     const uint32_t groups = group_count_for(strategy, coded_bins);
     const uint32_t steps = 3 * groups;
-    StepExponents r = reduce_to_steps(exponents, group_size, steps, coded_bins);
+    StepExponents r;
+    reduce_to_steps(exponents, group_size, steps, coded_bins, r);
     limit_slew(r, steps);
 
     ExponentSet set;
     set.strategy = strategy;
     set.bin_count = static_cast<uint16_t>(coded_bins);
-    set.exponents.fill(kMaxExponent);
     set.exponents[0] = r[0];
-    for (uint32_t i = 0; i < steps; ++i) {
-        const uint32_t first = i * group_size + 1;
-        const uint32_t end = std::min(first + group_size, coded_bins);
-        for (uint32_t k = first; k < end; ++k) set.exponents[k] = r[i + 1];
-    }
+    // Bins reached by a step take its exponent; the rest (beyond the last
+    // step, or beyond the coded bins) stay 24.
+    const uint32_t covered = std::min(steps * group_size + 1, coded_bins);
+    uint8_t* out = set.exponents.data() + 1;
+    const uint32_t shift = kGroupShift[strategy];
+    for (uint32_t k = 1; k < covered; ++k) *out++ = r[((k - 1) >> shift) + 1];
+    std::fill(set.exponents.begin() + covered, set.exponents.end(), kMaxExponent);
     set.absolute_exponent = r[0];
     set.group_count = static_cast<uint8_t>(groups);
     for (uint32_t j = 0; j < groups; ++j) {

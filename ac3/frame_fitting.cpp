@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "ac3/frame_allocation.h"
 #include "ac3/frame_packer.h"
 #include "platform/environment.h"
 
@@ -19,12 +20,21 @@ bool is_size_overflow(const std::runtime_error& error) {
 
 bool probe_fit(const FrameFitInput& input, uint8_t csnroffst, std::vector<uint8_t>* output,
                bool full_pack_probes) {
-    if (output == nullptr && !full_pack_probes)
-        return frame_fits(input.blocks, input.plan, input.bitrate_kbps, input.dialnorm_db, input.channels,
-                          csnroffst);
+    if (input.allocation == nullptr) {
+        FrameAllocation allocation(input.blocks, input.plan, input.channels);
+        FrameFitInput shared = input;
+        shared.allocation = &allocation;
+        return probe_fit(shared, csnroffst, output, full_pack_probes);
+    }
+    FrameAllocation& allocation = *input.allocation;
+    if (!full_pack_probes) {
+        const bool fits = frame_fits(input.blocks, input.plan, input.bitrate_kbps, input.dialnorm_db,
+                                     input.channels, csnroffst, allocation);
+        if (!fits || output == nullptr) return fits;
+    }
     try {
-        std::vector<uint8_t> frame =
-            write_frame(input.blocks, input.plan, input.bitrate_kbps, input.dialnorm_db, input.channels, csnroffst);
+        std::vector<uint8_t> frame = write_frame(input.blocks, input.plan, input.bitrate_kbps, input.dialnorm_db,
+                                                 input.channels, csnroffst, allocation);
         if (output != nullptr) *output = std::move(frame);
         return true;
     } catch (const std::runtime_error& error) {
@@ -35,7 +45,8 @@ bool probe_fit(const FrameFitInput& input, uint8_t csnroffst, std::vector<uint8_
 
 std::vector<uint8_t> fit_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, const FramePlan& plan,
                                uint32_t bitrate_kbps, int32_t dialnorm_db, uint32_t channels) {
-    const FrameFitInput input{blocks, plan, bitrate_kbps, dialnorm_db, channels};
+    FrameAllocation allocation(blocks, plan, channels);
+    const FrameFitInput input{blocks, plan, bitrate_kbps, dialnorm_db, channels, &allocation};
     const bool full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
     std::vector<uint8_t> frame;
     if (probe_fit(input, kMaxCsnroffst, &frame, full_pack_probes)) return frame;

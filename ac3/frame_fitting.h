@@ -11,17 +11,24 @@
 
 namespace oskavi {
 
+class FrameAllocation;
+
 struct FrameFitInput {
     const std::array<BlockAnalysis, kBlocksPerFrame>& blocks;
     const FramePlan& plan;
     uint32_t bitrate_kbps;
     int32_t dialnorm_db;
     uint32_t channels;
+    // The frame's allocation shared by all probes of one search; null makes
+    // every probe start from scratch (same answers, more work).
+    FrameAllocation* allocation = nullptr;
 };
 
-// Packs the frame at csnroffst. With `output` the full pack runs and its bytes
-// land there on success; without it the size-only pass answers, unless full
-// pack probes were requested through OSKAVI_FULL_PACK_PROBES.
+// Packs the frame at csnroffst. With `output` its bytes land there when the
+// frame fits: the size-only pass decides, and the full pack runs only for a
+// frame that fits (both count the same bits). Without `output` the size-only
+// pass answers. Full pack probes (OSKAVI_FULL_PACK_PROBES) run the full pack
+// every time and read its size overflow as "does not fit".
 bool probe_fit(const FrameFitInput& input, uint8_t csnroffst, std::vector<uint8_t>* output,
                bool full_pack_probes);
 

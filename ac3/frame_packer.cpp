@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "ac3/bit_allocation.h"
+#include "ac3/frame_allocation.h"
 #include "ac3/mantissa_quantiser.h"
 #include "bitstream/crc.h"
 #include "bitstream/rate_table.h"
@@ -12,12 +12,12 @@ namespace {
 
 // The allocation codes this encoder sends for every channel, the coupling
 // channel and the LFE channel, in every frame.
-constexpr uint8_t kSdcycod = 2;
-constexpr uint8_t kFdcycod = 1;
-constexpr uint8_t kSgaincod = 1;
-constexpr uint8_t kDbpbcod = 2;
-constexpr uint8_t kFloorcod = 4;
-constexpr uint8_t kFgaincod = 4;
+constexpr uint8_t kSdcycod = kEncoderAllocationCodes.sdcycod;
+constexpr uint8_t kFdcycod = kEncoderAllocationCodes.fdcycod;
+constexpr uint8_t kSgaincod = kEncoderAllocationCodes.sgaincod;
+constexpr uint8_t kDbpbcod = kEncoderAllocationCodes.dbpbcod;
+constexpr uint8_t kFloorcod = kEncoderAllocationCodes.floorcod;
+constexpr uint8_t kFgaincod = kEncoderAllocationCodes.fgaincod;
 
 // auxdatae (1), crcrsv (1) and crc2 (16) close every frame.
 constexpr uint32_t kFrameTailBits = 18;
@@ -40,10 +40,6 @@ StreamLayout supported_layout(uint32_t channels) {
         throw std::runtime_error("non-silent milestone currently supports mono/stereo/canonical 5.1 only");
     }
     return layout_for(channels);
-}
-
-BitAllocParams encoder_params(uint8_t csnroffst, uint8_t fsnroffst) {
-    return BitAllocParams{kSdcycod, kFdcycod, kSgaincod, kDbpbcod, kFloorcod, kFgaincod, csnroffst, fsnroffst};
 }
 
 void write_flag(BitWriter& w, bool value) { w.write_bits(value ? 1u : 0u, 1); }
@@ -87,12 +83,6 @@ void write_exponent_groups(BitWriter& w, const ExponentSet& set) {
 }
 
 uint32_t coupling_band_count(const FramePlan& plan) { return (plan.cplendmant - plan.cplstrtmant) / 12; }
-
-// Bins [0, end) that a full-bandwidth channel codes itself; a coupled
-// channel stops where the coupling channel begins.
-uint32_t channel_end(const FramePlan& plan, uint32_t ch) {
-    return plan.cplinu != 0 ? plan.cplstrtmant : plan.endmant[ch];
-}
 
 // blksw, dithflag, dynrnge and the coupling strategy (sent in block 0 only,
 // in force for the whole frame).
@@ -204,61 +194,20 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
     w.write_bits(0, 1);  // skiple
 }
 
-// Baps of every channel of one block in transmission order, with the records
-// the mantissa writer reads.
-struct BlockMantissas {
-    std::array<BapVector, kMaxFbwChannels + 2> baps;
-    std::array<ChannelMantissas, kMaxFbwChannels + 2> records;
-    std::array<const BapVector*, kMaxFbwChannels + 2> pointers{};
-    uint32_t count = 0;
-
-    void add(BapVector&& vector, std::span<const double> coefficients, std::span<const uint8_t> exponents,
-             uint32_t first, uint32_t end) {
-        baps[count] = vector;
-        const std::span<const uint8_t> bap_span(baps[count].values.data(), end);
-        records[count] = ChannelMantissas{coefficients.subspan(first, end - first),
-                                          exponents.subspan(first, end - first), bap_span.subspan(first)};
-        pointers[count] = &baps[count];
-        ++count;
-    }
-};
-
-void allocate_block(BlockMantissas& out, const StreamLayout& layout, const BlockAnalysis& block,
-                    const FramePlan& plan, uint8_t csnroffst) {
-    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
-        const uint32_t end = channel_end(plan, ch);
-        const std::span<const uint8_t> exps(block.exponent_sets[ch].exponents.data(), end);
-        out.add(allocate_bits(exps, 0, end, encoder_params(csnroffst, plan.fsnroffst[ch])), block.coefficients[ch],
-                exps, 0, end);
-        if (ch == 0 && plan.cplinu != 0) {
-            const std::span<const uint8_t> cpl_exps(block.cpl_exponent_set.exponents.data(), plan.cplendmant);
-            out.add(allocate_coupling_bits(cpl_exps, plan.cplstrtmant, plan.cplendmant,
-                                           encoder_params(csnroffst, plan.cplfsnroffst), plan.cplfleak,
-                                           plan.cplsleak),
-                    block.cpl_coefficients, cpl_exps, plan.cplstrtmant, plan.cplendmant);
-        }
-    }
-    if (layout.lfeon != 0) {
-        const std::span<const uint8_t> exps(block.lfe_exponent_set.exponents.data(), kLfeCodedBins);
-        out.add(allocate_bits(exps, 0, kLfeCodedBins, encoder_params(csnroffst, plan.fsnroffst[layout.nfchans])),
-                block.lfe_coefficients, exps, 0, kLfeCodedBins);
-    }
-}
-
 void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
-                       const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed) {
+                       const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed, FrameAllocation& allocation) {
     write_block_start(w, blk, layout, block, plan);
     if (plan.cplinu != 0) write_coupling_coordinates(w, blk, layout, block, plan);
     if (layout.acmod == 2) write_rematrixing(w, blk, block, rematrix_changed);
     write_exponents(w, blk, layout, block, plan);
     write_allocation_fields(w, blk, layout, plan, csnroffst);
 
-    BlockMantissas mantissas;
-    allocate_block(mantissas, layout, block, plan, csnroffst);
+    // Baps with the codes just written; blocks that reuse exponents share
+    // their run's allocation.
     if (w.count_only) {
-        w.write_zeros(count_mantissa_bits(std::span(mantissas.pointers.data(), mantissas.count)));
+        w.write_zeros(allocation.mantissa_bits(blk, csnroffst));
     } else {
-        write_mantissas(w, std::span(mantissas.records.data(), mantissas.count));
+        write_mantissas(w, allocation.mantissas(blk, csnroffst));
     }
 }
 
@@ -329,22 +278,29 @@ void patch_check_words(std::vector<uint8_t>& bytes, const Ac3RateInfo& rate) {
 }  // namespace
 
 uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                         int dialnorm_db, uint32_t channels, uint8_t csnroffst) {
+                         int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
     const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
     const StreamLayout layout = supported_layout(channels);
     write_syncinfo(writer, rate);
     write_bsi(writer, layout.acmod, layout.lfeon, dialnorm_db);
     for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-        write_audio_block(writer, blk, layout, blocks[blk], plan, csnroffst, rematrix_changed(blocks, blk));
+        write_audio_block(writer, blk, layout, blocks[blk], plan, csnroffst, rematrix_changed(blocks, blk),
+                          allocation);
     }
     return writer.bit_count;
 }
 
+uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
+                         int dialnorm_db, uint32_t channels, uint8_t csnroffst) {
+    FrameAllocation allocation(blocks, plan, channels);
+    return pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+}
+
 std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                                 uint32_t channels, uint8_t csnroffst) {
+                                 uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
     const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
     BitWriter writer(rate.frame_bytes);
-    pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst);
+    pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
     const uint32_t frame_bits = 8u * rate.frame_bytes;
     if (writer.bit_count + kFrameTailBits > frame_bits) {
         throw std::runtime_error("mantissa payload exceeds selected AC-3 frame size");
@@ -354,11 +310,24 @@ std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint
     return std::move(writer.bytes);
 }
 
+std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
+                                 uint32_t channels, uint8_t csnroffst) {
+    FrameAllocation allocation(blocks, plan, channels);
+    return write_frame(blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+}
+
+bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
+                uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
+    BitWriter counter(0, true);
+    const uint32_t bits =
+        pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+    return bits + kFrameTailBits <= 8u * lookup_rate(bitrate_kbps).frame_bytes;
+}
+
 bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
                 uint32_t channels, uint8_t csnroffst) {
-    BitWriter counter(0, true);
-    const uint32_t bits = pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst);
-    return bits + kFrameTailBits <= 8u * lookup_rate(bitrate_kbps).frame_bytes;
+    FrameAllocation allocation(blocks, plan, channels);
+    return frame_fits(blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
 }
 
 std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels) {

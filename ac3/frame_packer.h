@@ -13,6 +13,8 @@
 
 namespace oskavi {
 
+class FrameAllocation;
+
 using FrameBlocks = std::span<const BlockAnalysis, kBlocksPerFrame>;
 
 // The complete frame (exactly the frame size of the bit rate) with crc1 and
@@ -33,5 +35,16 @@ std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, 
 // are built on it; both modes give the same count.
 uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
                          int dialnorm_db, uint32_t channels, uint8_t csnroffst);
+
+// The same three packs for a caller that packs one frame at several
+// csnroffst values: `allocation`, bound to these blocks and this plan,
+// carries the SNR-independent half of the bit allocation from call to call.
+// The results equal those of the overloads above.
+std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
+                                 int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
+bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
+                uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
+uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
+                         int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
 
 }  // namespace oskavi

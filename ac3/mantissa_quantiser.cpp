@@ -1,7 +1,9 @@
 #include "ac3/mantissa_quantiser.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <stdexcept>
 
 #include "ac3/bit_allocation.h"
@@ -11,7 +13,75 @@ namespace oskavi {
 namespace {
 
 // Largest double below 1.0: the top of every quantiser's input range.
-const double kBelowOne = std::nextafter(1.0, 0.0);
+constexpr double kBelowOne = 0x1.fffffffffffffp-1;
+
+// 2^e for every exponent a decoder can hold (0..24); exact doubles, so
+// value * 2^e is exactly ldexp(value, e).
+constexpr std::array<double, 25> make_powers_of_two() {
+    std::array<double, 25> powers{};
+    double p = 1.0;
+    for (double& entry : powers) {
+        entry = p;
+        p *= 2.0;
+    }
+    return powers;
+}
+constexpr std::array<double, 25> kPowerOfTwo = make_powers_of_two();
+
+double scale_by_exponent(double value, int exponent) {
+    if (exponent >= 0 && exponent < static_cast<int>(kPowerOfTwo.size())) return value * kPowerOfTwo[exponent];
+    return std::ldexp(value, exponent);
+}
+
+// std::round (halves away from zero) of a value well inside the int64 range:
+// the fractional part y - trunc(y) is exact.
+double round_half_away(double y) {
+    const double whole = static_cast<double>(static_cast<int64_t>(y));
+    const double fraction = y - whole;
+    if (fraction >= 0.5) return whole + 1.0;
+    if (fraction <= -0.5) return whole - 1.0;
+    return whole;
+}
+
+// std::floor of a value well inside the int64 range.
+double floor_small(double y) {
+    const double whole = static_cast<double>(static_cast<int64_t>(y));
+    return whole > y ? whole - 1.0 : whole;
+}
+
+// Per bap 1..5: (L - 1) / L and 2 / L of the symmetric quantiser of L levels.
+struct SymmetricQuantiser {
+    double levels;
+    double offset;
+    double step;
+};
+constexpr std::array<SymmetricQuantiser, 6> make_symmetric_quantisers() {
+    std::array<SymmetricQuantiser, 6> q{};
+    for (std::size_t bap = 1; bap < q.size(); ++bap) {
+        const double levels = a52::quant_levels[bap];
+        q[bap] = SymmetricQuantiser{levels, (levels - 1.0) / levels, 2.0 / levels};
+    }
+    return q;
+}
+constexpr std::array<SymmetricQuantiser, 6> kSymmetric = make_symmetric_quantisers();
+
+// Code of one mantissa of bap 1..15 (the bap is known to be valid).
+uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
+    double x = scale_by_exponent(value, exponent);
+    if (std::isnan(x)) x = 0.0;
+    x = std::clamp(x, -1.0, kBelowOne);
+    if (bap <= 5) {
+        // Symmetric quantiser of L levels; code k stands for (2k - (L - 1)) / L.
+        const SymmetricQuantiser& q = kSymmetric[bap];
+        const double code = round_half_away((x + q.offset) / q.step);
+        return static_cast<uint32_t>(std::clamp(code, 0.0, q.levels - 1.0));
+    }
+    // Two's-complement quantiser of w bits, truncating towards minus infinity.
+    const int width = a52::mant_width[bap];
+    const double half = kPowerOfTwo[width - 1];
+    const double q = std::clamp(floor_small(x * half), -half, half - 1.0);
+    return static_cast<uint32_t>(static_cast<int32_t>(q)) & ((1u << width) - 1u);
+}
 
 // How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels
 // per word of `width` bits; a missing member is sent as the zero level.
@@ -39,9 +109,9 @@ struct Position {
     std::size_t bin = 0;
 };
 
-uint32_t code_at(std::span<const ChannelMantissas> channels, Position p) {
+uint32_t code_at(std::span<const ChannelMantissas> channels, Position p, uint8_t bap) {
     const ChannelMantissas& c = channels[p.channel];
-    return quantise_mantissa(c.coefficients[p.bin], c.exponents[p.bin], c.baps[p.bin]);
+    return quantise_valid(c.coefficients[p.bin], c.exponents[p.bin], bap);
 }
 
 // Moves p to the next mantissa with the given bap after it, across channel
@@ -62,12 +132,12 @@ bool advance_to_next(std::span<const ChannelMantissas> channels, Position& p, ui
 
 // The packed word of the group whose first member sits at `first`.
 uint32_t group_word(std::span<const ChannelMantissas> channels, Position first, const GroupRule& rule, uint8_t bap) {
-    uint32_t word = code_at(channels, first);
+    uint32_t word = code_at(channels, first, bap);
     Position p = first;
     bool more = true;
     for (uint32_t m = 1; m < rule.members; ++m) {
         more = more && advance_to_next(channels, p, bap);
-        word = word * rule.radix + (more ? code_at(channels, p) : rule.zero_code);
+        word = word * rule.radix + (more ? code_at(channels, p, bap) : rule.zero_code);
     }
     return word;
 }
@@ -85,20 +155,7 @@ void check_lengths(std::span<const ChannelMantissas> channels) {
 uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
     if (bap > 15) throw std::runtime_error("invalid bap");
     if (bap == 0) return 0;
-    double x = std::ldexp(value, exponent);
-    if (std::isnan(x)) x = 0.0;
-    x = std::clamp(x, -1.0, kBelowOne);
-    if (bap <= 5) {
-        // Symmetric quantiser of L levels; code k stands for (2k - (L - 1)) / L.
-        const double levels = a52::quant_levels[bap];
-        const double code = std::round((x + (levels - 1.0) / levels) / (2.0 / levels));
-        return static_cast<uint32_t>(std::clamp(code, 0.0, levels - 1.0));
-    }
-    // Two's-complement quantiser of w bits, truncating towards minus infinity.
-    const int width = a52::mant_width[bap];
-    const double half = std::ldexp(1.0, width - 1);
-    const double q = std::clamp(std::floor(x * half), -half, half - 1.0);
-    return static_cast<uint32_t>(static_cast<int32_t>(q)) & ((1u << width) - 1u);
+    return quantise_valid(value, exponent, bap);
 }
 
 void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
@@ -119,7 +176,7 @@ void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channe
             }
             const uint32_t width = mantissa_width(bap);
             if (width == 0) throw std::runtime_error("unexpected zero mantissa width");
-            writer.write_bits(quantise_mantissa(c.coefficients[bin], c.exponents[bin], bap), width);
+            writer.write_bits(quantise_valid(c.coefficients[bin], c.exponents[bin], bap), width);
         }
     }
 }

@@ -50,6 +50,12 @@ struct DctIvTables {
     std::array<Complex, kPoints> fft_twiddles;  // e^{-2 pi i n / Size}
     std::array<Complex, kPoints> pre_twiddles;  // e^{-pi i n / Size}
     std::array<Complex, kPoints> post_twiddles; // e^{-pi i (2k + 1) / (2 Size)}
+    // The twiddles of the butterfly stages of size 4..Size laid out one stage
+    // after the other, real and imaginary parts apart: the butterfly at
+    // offset j of a size-m stage reads entry m / 2 - 2 + j, a copy of
+    // fft_twiddles[j * Size / m].
+    std::array<double, Size> stage_re;
+    std::array<double, Size> stage_im;
 };
 
 template <int Size>
@@ -61,6 +67,14 @@ DctIvTables<Size> build_dct_iv_tables() {
         tables.fft_twiddles[i] = unit(-2.0 * pi * n / Size);
         tables.pre_twiddles[i] = unit(-pi * n / Size);
         tables.post_twiddles[i] = unit(-pi * (2 * n + 1) / (2 * Size));
+    }
+    for (int m = 4; m <= Size; m *= 2) {
+        const int half = m / 2;
+        for (int j = 0; j < half; ++j) {
+            const Complex w = tables.fft_twiddles[static_cast<std::size_t>(j * (Size / m))];
+            tables.stage_re[static_cast<std::size_t>(half - 2 + j)] = w.re;
+            tables.stage_im[static_cast<std::size_t>(half - 2 + j)] = w.im;
+        }
     }
     return tables;
 }
@@ -75,22 +89,35 @@ const DctIvTables<256>& short_tables() {
     return tables;
 }
 
-// In-place radix-2 decimation-in-time butterflies over bit-reversed input,
-// stage sizes 2, 4, ..., Size. The butterfly at offset j of a size-m stage
-// uses e^{-2 pi i j / m}, entry j * Size / m of the twiddle table.
+// The work array of one FFT, real and imaginary parts apart.
 template <int Size>
-void fft_butterflies(std::array<Complex, Size>& z, const std::array<Complex, Size / 2>& twiddles) {
-    for (int m = 2; m <= Size; m *= 2) {
+struct FftWork {
+    std::array<double, Size> re;
+    std::array<double, Size> im;
+};
+
+// Radix-2 decimation-in-time butterflies of sizes 4, 8, ..., Size, each
+//   t = w * b;  b = a - t;  a = a + t
+// with t.re = w.re b.re - w.im b.im and t.im = w.re b.im + w.im b.re, in
+// that order. Every butterfly of a stage is independent of the others.
+template <int Size>
+void fft_butterflies(FftWork<Size>& z, const DctIvTables<Size>& tables) {
+    for (int m = 4; m <= Size; m *= 2) {
         const int half = m / 2;
-        const int stride = Size / m;
+        const double* wr = tables.stage_re.data() + (half - 2);
+        const double* wi = tables.stage_im.data() + (half - 2);
         for (int base = 0; base < Size; base += m) {
+            double* ar = z.re.data() + base;
+            double* ai = z.im.data() + base;
+            double* br = ar + half;
+            double* bi = ai + half;
             for (int j = 0; j < half; ++j) {
-                const Complex w = twiddles[static_cast<std::size_t>(j * stride)];
-                Complex& a = z[static_cast<std::size_t>(base + j)];
-                Complex& b = z[static_cast<std::size_t>(base + j + half)];
-                const Complex t{w.re * b.re - w.im * b.im, w.re * b.im + w.im * b.re};
-                b = {a.re - t.re, a.im - t.im};
-                a = {a.re + t.re, a.im + t.im};
+                const double tr = wr[j] * br[j] - wi[j] * bi[j];
+                const double ti = wr[j] * bi[j] + wi[j] * br[j];
+                br[j] = ar[j] - tr;
+                bi[j] = ai[j] - ti;
+                ar[j] = ar[j] + tr;
+                ai[j] = ai[j] + ti;
             }
         }
     }
@@ -99,27 +126,43 @@ void fft_butterflies(std::array<Complex, Size>& z, const std::array<Complex, Siz
 template <int Size>
 std::array<double, Size / 2> dct_iv(const std::array<double, Size / 2>& r, const DctIvTables<Size>& tables,
                                     const std::array<uint16_t, Size / 2>& bit_reversal) {
-    std::array<Complex, Size> z{};
+    // The inputs land on even positions only. The size-2 stage pairs each
+    // with the zero above it: there t = w * 0 = +0 exactly, so the pair
+    // becomes (a + 0.0, a), written here directly (a + 0.0 turns -0 into +0
+    // as the butterfly does).
+    FftWork<Size> z;
     for (std::size_t n = 0; n < Size / 2; ++n) {
         const Complex pre = tables.pre_twiddles[n];
-        z[bit_reversal[n]] = {r[n] * pre.re, r[n] * pre.im};
+        const double re = r[n] * pre.re;
+        const double im = r[n] * pre.im;
+        const std::size_t at = bit_reversal[n];
+        z.re[at] = re + 0.0;
+        z.im[at] = im + 0.0;
+        z.re[at + 1] = re;
+        z.im[at + 1] = im;
     }
-    fft_butterflies<Size>(z, tables.fft_twiddles);
-    std::array<double, Size / 2> y{};
+    fft_butterflies<Size>(z, tables);
+    std::array<double, Size / 2> y;
     for (std::size_t k = 0; k < Size / 2; ++k) {
         const Complex post = tables.post_twiddles[k];
-        y[k] = z[k].re * post.re - z[k].im * post.im;
+        y[k] = z.re[k] * post.re - z.im[k] * post.im;
     }
     return y;
 }
 
+// w[n] of the full 512-point window as one table.
+constexpr std::array<double, 512> make_full_window() {
+    std::array<double, 512> w{};
+    for (int n = 0; n < 512; ++n) w[static_cast<std::size_t>(n)] = mdct_window(n);
+    return w;
+}
+constexpr std::array<double, 512> kFullWindow = make_full_window();
+
 // One half of the short pair: the 256 windowed samples of that half.
 std::array<double, 256> window_half(MdctInput samples, int half) {
-    std::array<double, 256> s{};
-    for (int n = 0; n < 256; ++n) {
-        const int at = 256 * half + n;
-        s[static_cast<std::size_t>(n)] = mdct_window(at) * samples[static_cast<std::size_t>(at)];
-    }
+    std::array<double, 256> s;
+    const std::size_t first = 256 * static_cast<std::size_t>(half);
+    for (std::size_t n = 0; n < 256; ++n) s[n] = kFullWindow[first + n] * samples[first + n];
     return s;
 }
 
@@ -136,19 +179,16 @@ MdctOutput mdct_short_pair(MdctInput samples) {
 }
 
 MdctOutput mdct_long_fast(MdctInput samples) {
-    std::array<double, 512> xw{};
-    for (int n = 0; n < 512; ++n) {
-        const auto i = static_cast<std::size_t>(n);
-        xw[i] = mdct_window(n) * samples[i];
-    }
+    std::array<double, 512> xw;
+    for (std::size_t n = 0; n < 512; ++n) xw[n] = kFullWindow[n] * samples[n];
     // Fold the 512 windowed samples into the 256 inputs of a DCT-IV.
-    std::array<double, 256> u{};
+    std::array<double, 256> u;
     for (std::size_t n = 0; n < 128; ++n) {
         u[n] = -xw[383 - n] - xw[384 + n];
         u[128 + n] = xw[n] - xw[255 - n];
     }
     const std::array<double, 256> y = dct_iv<512>(u, long_tables(), kLongBitReversal);
-    MdctOutput out{};
+    MdctOutput out;
     for (std::size_t k = 0; k < 256; ++k) out[k] = -(1.0 / 256.0) * y[k];
     return out;
 }
@@ -158,14 +198,14 @@ MdctOutput mdct_short_pair_fast(MdctInput samples) {
     MdctOutput out{};
     for (int half = 0; half < 2; ++half) {
         const std::array<double, 256> s = window_half(samples, half);
-        std::array<double, 128> r{};
+        std::array<double, 128> r;
         if (half == 0) {
             // alpha = -1: the odd symmetry of the kernel folds s into r directly.
             for (std::size_t j = 0; j < 128; ++j) r[j] = s[j] - s[255 - j];
         } else {
             // alpha = +1: the kernel's extra quarter turn per (2k + 1) turns the
             // even fold into a DCT-IV of the reversed sums.
-            std::array<double, 128> v{};
+            std::array<double, 128> v;
             for (std::size_t j = 0; j < 128; ++j) v[j] = s[j] + s[255 - j];
             for (std::size_t i = 0; i < 128; ++i) r[i] = v[127 - i];
         }

@@ -44,6 +44,27 @@ void run_biquad(const Biquad& q, std::array<double, 512>& x) {
     }
 }
 
+// One step of a biquad in transposed direct form II.
+struct BiquadState {
+    double s1 = 0.0;
+    double s2 = 0.0;
+
+    double step(const Biquad& q, double in) {
+        const double out = q.b0 * in + s1;
+        s1 = q.b1 * in - q.a1 * out + s2;
+        s2 = q.b2 * in - q.a2 * out;
+        return out;
+    }
+};
+
+// The two-stage high-pass in one pass: stage 2 takes each stage-1 output as
+// it comes, which is what running the stages one after the other computes.
+void run_highpass_cascade(TransientInput samples, std::array<double, 512>& y) {
+    BiquadState first;
+    BiquadState second;
+    for (std::size_t n = 0; n < 512; ++n) y[n] = second.step(kHighpassStage2, first.step(kHighpassStage1, samples[n]));
+}
+
 // Largest |y[n]| for n in [first, end).
 double peak(const std::array<double, 512>& y, std::size_t first, std::size_t end) {
     double largest = 0.0;
@@ -62,13 +83,23 @@ std::array<double, 512> transient_highpass(TransientInput samples) {
 }
 
 bool detect_transient(TransientInput samples) {
-    const std::array<double, 512> y = transient_highpass(samples);
-    if (peak(y, 256, 512) < kSilenceThreshold) return false;
+    std::array<double, 512> y;
+    run_highpass_cascade(samples, y);
+    // Peaks of the eight 64-sample segments; the longer segments' peaks are
+    // the largest of theirs (max ignores nothing and rounds nothing).
+    std::array<double, 8> peak64;
+    for (std::size_t s = 0; s < 8; ++s) peak64[s] = peak(y, 64 * s, 64 * s + 64);
+    const auto peak_of = [&peak64](std::size_t first, std::size_t end) {
+        double largest = 0.0;
+        for (std::size_t s = first / 64; s < end / 64; ++s) largest = std::max(largest, peak64[s]);
+        return largest;
+    };
+    if (peak_of(256, 512) < kSilenceThreshold) return false;
     for (const Level& level : kHierarchicalLevels) {
         // Start from the last segment of the same length in the previous half.
-        double previous = peak(y, 256 - level.segment, 256);
+        double previous = peak_of(256 - level.segment, 256);
         for (std::size_t start = 256; start < 512; start += level.segment) {
-            const double current = peak(y, start, start + level.segment);
+            const double current = peak_of(start, start + level.segment);
             if (level.threshold * current > std::max(kHierarchicalPeakFloor, previous)) return true;
             previous = current;
         }

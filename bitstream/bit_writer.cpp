@@ -17,32 +17,28 @@ void BitWriter::write_bits(uint32_t value, uint32_t width) {
         bit_count += width;
         return;
     }
-    uint32_t remaining = width;
-    while (remaining > 0) {
-        const uint32_t used = bit_count % 8;
-        if (used != 0 || remaining < 8) {
-            // Partial byte: fill the free low bits of the last byte.
-            const uint32_t k = std::min(8 - used, remaining);
-            remaining -= k;
-            if (used == 0) bytes.push_back(0);
-            const uint32_t chunk = (value >> remaining) & ((1u << k) - 1);
-            bytes.back() = static_cast<uint8_t>(bytes.back() | (chunk << (8 - used - k)));
-            bit_count += k;
-        } else {
-            remaining -= 8;
-            bytes.push_back(static_cast<uint8_t>((value >> remaining) & 0xFF));
-            bit_count += 8;
-        }
-    }
+    if (width == 0) return;
+    // The field lands in at most five bytes starting with the partly filled
+    // last one (whose free low bits are 0). Line it up in a 40-bit window
+    // whose top byte is that byte; used + width <= 39, so the shift is >= 1.
+    const uint32_t used = bit_count % 8;
+    const std::size_t first = bit_count / 8;
+    const uint32_t end = bit_count + width;
+    bytes.resize((static_cast<std::size_t>(end) + 7) / 8);  // new bytes start as 0
+    const uint64_t window = static_cast<uint64_t>(value) << (40 - used - width);
+    uint8_t* out = bytes.data() + first;
+    out[0] = static_cast<uint8_t>(out[0] | (window >> 32));
+    const std::size_t touched = (used + width + 7) / 8;
+    for (std::size_t k = 1; k < touched; ++k) out[k] = static_cast<uint8_t>(window >> (32 - 8 * k));
+    bit_count = end;
 }
 
 void BitWriter::write_zeros(uint32_t n) {
-    if (count_only) {
-        bit_count += n;
-        return;
+    if (!count_only) {
+        // The free low bits of the last byte are already 0; new bytes start as 0.
+        bytes.resize((static_cast<std::size_t>(bit_count) + n + 7) / 8);
     }
-    for (; n >= 32; n -= 32) write_bits(0, 32);
-    write_bits(0, n);
+    bit_count += n;
 }
 
 }  // namespace oskavi

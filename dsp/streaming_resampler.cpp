@@ -48,9 +48,9 @@ StreamingHalfband::StreamingHalfband(uint32_t channels)
 
 void StreamingHalfband::produce(const ResampledFrameSink& sink) {
     const auto j = static_cast<int64_t>(next_);
+    const auto dot = [](std::span<const double> h, int64_t first, const auto& x) { return halfband_dot(h, first, x); };
     for (uint32_t c = 0; c < channels_; ++c)
-        frame_[c] = halfband_dot(taps_, 2 * j - kHalfbandCentre,
-                                 [&](int64_t i) { return window_.at(i, c); });
+        frame_[c] = windowed_dot(window_, channels_, c, taps_, 2 * j - kHalfbandCentre, dot);
     ++next_;
     window_.drop_before(2 * j - kHalfbandKeep);
     sink(frame_);
@@ -77,8 +77,11 @@ void StreamingPolyphase::produce(const ResampledFrameSink& sink) {
     const uint64_t position = next_ * bank_.down;
     const auto base = static_cast<int64_t>(position / bank_.up);
     const std::vector<double>& h = bank_.phases[position % bank_.up];
+    const auto dot = [](std::span<const double> taps, int64_t first, const auto& x) {
+        return polyphase_dot(taps, first, x);
+    };
     for (uint32_t c = 0; c < channels_; ++c)
-        frame_[c] = polyphase_dot(h, base - kPolyphaseCentre, [&](int64_t i) { return window_.at(i, c); });
+        frame_[c] = windowed_dot(window_, channels_, c, h, base - kPolyphaseCentre, dot);
     ++next_;
     window_.drop_before(base - kPolyphaseKeep);
     sink(frame_);

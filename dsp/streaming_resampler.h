@@ -29,6 +29,14 @@ public:
     void append(std::span<const float> interleaved);
     // Sample of input frame i, channel c; i must not lie before first_held.
     double at(int64_t frame, uint32_t channel) const;
+    // True when frames first .. first + count - 1 are all held.
+    bool holds(int64_t first, uint32_t count) const {
+        return first >= 0 && static_cast<uint64_t>(first) >= first_held_ && static_cast<uint64_t>(first) + count <= received_;
+    }
+    // Channel `channel` of held frame `frame`; successive frames lie `channels` floats apart.
+    const float* held(int64_t frame, uint32_t channel) const {
+        return &samples_[head_ + (static_cast<uint64_t>(frame) - first_held_) * channels_ + channel];
+    }
     // Forgets the frames before `frame` (no effect on frames not yet held).
     void drop_before(int64_t frame);
     void release();
@@ -46,6 +54,19 @@ private:
 
 // 2:1 decimation with the 63-tap half-band filter; output j is centred on
 // input frame 2j and is released once input frame 2j + 31 has arrived.
+// One output sample over input frames first .. first + taps - 1 of a
+// channel: straight from the window when all of them are held, else through
+// InputWindow::at, which reads 0.0 beyond either end of the input.
+template <typename Dot>
+float windowed_dot(const InputWindow& window, uint32_t channels, uint32_t channel, std::span<const double> taps,
+                   int64_t first, const Dot& dot) {
+    if (window.holds(first, static_cast<uint32_t>(taps.size()))) {
+        const float* x = window.held(first, channel);
+        return dot(taps, first, [&](int64_t i) { return static_cast<double>(x[(i - first) * channels]); });
+    }
+    return dot(taps, first, [&](int64_t i) { return window.at(i, channel); });
+}
+
 class StreamingHalfband {
 public:
     explicit StreamingHalfband(uint32_t channels);

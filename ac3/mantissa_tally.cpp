@@ -1,0 +1,116 @@
+#include "ac3/mantissa_tally.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "ac3/bit_allocation_tables.h"
+
+namespace oskavi {
+namespace {
+
+using i32 = int32_t;
+
+// One allocation address (0..63) packed as its bap's share of a tally: bits
+// 0..15 count bap 1, bits 16..31 bap 2, bits 32..47 bap 4, bits 48..63 hold
+// the width of any other bap. A channel has at most 253 bins, so no field of
+// a per-channel sum overflows (253 * 16 bits < 2^16).
+constexpr std::array<uint64_t, 64> make_address_weights() {
+    std::array<uint64_t, 64> weights{};
+    for (std::size_t address = 0; address < weights.size(); ++address) {
+        const uint8_t bap = a52::baptab[address];
+        switch (bap) {
+            case 1: weights[address] = uint64_t{1}; break;
+            case 2: weights[address] = uint64_t{1} << 16; break;
+            case 4: weights[address] = uint64_t{1} << 32; break;
+            default: weights[address] = uint64_t{a52::mant_width[bap]} << 48; break;
+        }
+    }
+    return weights;
+}
+
+constexpr std::array<uint64_t, 64> kAddressWeights = make_address_weights();
+
+void check_offsets(uint8_t csnroffst, uint8_t fsnroffst) {
+    if (csnroffst > 63 || fsnroffst > 15) throw std::runtime_error("invalid bit-allocation parameter");
+}
+
+i32 snr_offset(uint8_t csnroffst, uint8_t fsnroffst) {
+    return (((i32{csnroffst} - 15) << 4) + i32{fsnroffst}) << 2;
+}
+
+// The decoder's per-band threshold: the mask lowered by the SNR offset and
+// the floor, clipped at zero, truncated to the 0x1FE0 grid, floor added back.
+i32 band_threshold(i32 mask, i32 snroffset, i32 floor) {
+    i32 m = mask - snroffset - floor;
+    if (m < 0) m = 0;
+    return (m & 0x1FE0) + floor;
+}
+
+i32 psd_of(uint8_t exponent) { return 3072 - (i32{exponent} << 7); }
+
+i32 address_of(i32 psd, i32 threshold) { return std::clamp((psd - threshold) >> 5, i32{0}, i32{63}); }
+
+// Calls visit(bin, address) for every bin of [start, end), band by band.
+template <typename PsdAt, typename Visit>
+void for_each_address(PsdAt psd_at, const int32_t* band_mask, uint32_t start, uint32_t end, i32 floor,
+                      i32 snroffset, Visit visit) {
+    uint32_t bin = start;
+    for (int band = a52::masktab[start]; bin < end; ++band) {
+        const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
+        const i32 threshold = band_threshold(band_mask[band], snroffset, floor);
+        for (; bin < last; ++bin) visit(bin, address_of(psd_at(bin), threshold));
+    }
+}
+
+MantissaTally unpack(uint64_t packed) {
+    MantissaTally tally;
+    tally.bap1 = static_cast<uint32_t>(packed & 0xFFFF);
+    tally.bap2 = static_cast<uint32_t>((packed >> 16) & 0xFFFF);
+    tally.bap4 = static_cast<uint32_t>((packed >> 32) & 0xFFFF);
+    tally.bits = static_cast<uint32_t>(packed >> 48);
+    return tally;
+}
+
+template <typename PsdAt>
+MantissaTally tally_with(PsdAt psd_at, const int32_t* band_mask, uint32_t start, uint32_t end, i32 floor,
+                         uint8_t csnroffst, uint8_t fsnroffst) {
+    check_offsets(csnroffst, fsnroffst);
+    // csnroffst 0 with fsnroffst 0: every bap is 0.
+    if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
+    uint64_t packed = 0;
+    for_each_address(psd_at, band_mask, start, end, floor, snr_offset(csnroffst, fsnroffst),
+                     [&packed](uint32_t, i32 address) { packed += kAddressWeights[address]; });
+    return unpack(packed);
+}
+
+}  // namespace
+
+uint32_t tally_bits(const MantissaTally& t) {
+    return 5 * ((t.bap1 + 2) / 3) + 7 * ((t.bap2 + 2) / 3) + 7 * ((t.bap4 + 1) / 2) + t.bits;
+}
+
+MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, uint8_t fsnroffst) {
+    const auto psd_at = [&mask](uint32_t bin) { return mask.psd[bin]; };
+    return tally_with(psd_at, mask.mask.data(), mask.start, mask.end, mask.floor, csnroffst, fsnroffst);
+}
+
+MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
+    const auto psd_at = [exponents](uint32_t bin) { return psd_of(exponents[bin]); };
+    return tally_with(psd_at, band_mask.data(), start, end, floor, csnroffst, fsnroffst);
+}
+
+void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
+    check_offsets(csnroffst, fsnroffst);
+    if (csnroffst == 0 && fsnroffst == 0) {
+        std::fill(out + start, out + end, uint8_t{0});
+        return;
+    }
+    const auto psd_at = [exponents](uint32_t bin) { return psd_of(exponents[bin]); };
+    for_each_address(psd_at, band_mask.data(), start, end, floor, snr_offset(csnroffst, fsnroffst),
+                     [out](uint32_t bin, i32 address) { out[bin] = a52::baptab[address]; });
+}
+
+}  // namespace oskavi
