@@ -38,10 +38,11 @@ void check_leaks(uint8_t cplfleak, uint8_t cplsleak) {
     }
 }
 
+// The larger of a and b (what a - b >= 0 selects) plus the latab correction.
 i32 log_add(i32 a, i32 b) {
     const i32 d = a - b;
     const i32 index = std::min((d < 0 ? -d : d) >> 1, i32{255});
-    return (d >= 0 ? a : b) + a52::latab[index];
+    return std::max(a, b) + a52::latab[index];
 }
 
 // Last bin (exclusive) of a band, clipped to the allocation range.
@@ -76,14 +77,32 @@ AllocationCodes look_up_codes(const BitAllocParams& p) {
 
 using BandValues = std::array<i32, a52::kBandCount + 1>;
 
-// Log-adds the psd of the bins of each band inside [start, end).
+// Log-adds the psd of the bins of each band inside [start, end), in bin
+// order within each band. Bands are independent of one another, so four
+// neighbouring bands (mostly of equal width) are summed side by side to keep
+// several of the latency-bound chains in flight at once.
 void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
-    uint32_t bin = m.start;
-    for (int band = a52::masktab[m.start]; bin < m.end; ++band) {
-        const uint32_t last = band_end(band, m.end);
-        i32 value = m.psd[bin++];
-        for (; bin < last; ++bin) value = log_add(value, m.psd[bin]);
-        bndpsd[band] = value;
+    constexpr int kLanes = 4;
+    const int first_band = a52::masktab[m.start];
+    const int end_band = a52::masktab[m.end - 1] + 1;
+    for (int band = first_band; band < end_band; band += kLanes) {
+        const int lanes = std::min(kLanes, end_band - band);
+        std::array<uint32_t, kLanes> first{};
+        std::array<uint32_t, kLanes> count{};
+        std::array<i32, kLanes> value{};
+        uint32_t longest = 0;
+        for (int l = 0; l < lanes; ++l) {
+            first[l] = std::max<uint32_t>(a52::bndtab[band + l], m.start);
+            count[l] = band_end(band + l, m.end) - first[l];
+            value[l] = m.psd[first[l]];
+            longest = std::max(longest, count[l]);
+        }
+        for (uint32_t j = 1; j < longest; ++j) {
+            for (int l = 0; l < kLanes; ++l) {
+                if (j < count[l]) value[l] = log_add(value[l], m.psd[first[l] + j]);
+            }
+        }
+        for (int l = 0; l < lanes; ++l) bndpsd[band + l] = value[l];
     }
 }
 

@@ -51,14 +51,58 @@ constexpr CoordinateTable make_coordinate_table() {
 
 constexpr CoordinateTable kCoordinateValues = make_coordinate_table();
 
-// First candidate of smallest relative error towards the clamped target,
-// cplcoexp outer and cplcomant inner.
-CouplingCoordinate quantize_one(double target, int mstrcplco) {
+// The candidate indices in ascending order of value. The four tables differ
+// by powers of two only, so one order serves them all; all values differ.
+constexpr std::array<uint8_t, 256> make_ascending_order() {
+    std::array<uint8_t, 256> order{};
+    for (int i = 0; i < 256; ++i) order[i] = static_cast<uint8_t>(i);
+    const std::array<double, 256>& values = kCoordinateValues[0];
+    for (int i = 1; i < 256; ++i) {
+        const uint8_t moving = order[i];
+        int j = i;
+        for (; j > 0 && values[order[j - 1]] > values[moving]; --j) order[j] = order[j - 1];
+        order[j] = moving;
+    }
+    return order;
+}
+
+constexpr std::array<uint8_t, 256> kAscending = make_ascending_order();
+
+// First candidate (cplcoexp outer, cplcomant inner) of smallest relative
+// error ((value - target) / scale)^2 towards the clamped target.
+//
+// Every step of that error (subtraction, division by the positive scale,
+// squaring) rounds monotonically, so on either side of the target the
+// errors never fall as candidates get farther away. The smallest error is
+// therefore that of the nearest candidate below or at-or-above the target,
+// and the candidates sharing it form a run next to the target on each side:
+// only those runs are evaluated, and the lowest index among them wins, as in
+// a scan of all 256 candidates in index order.
+int closest_candidate(const std::array<double, 256>& values, double target) {
     const double scale = std::max(target, 1e-9);
-    CouplingCoordinate best;
+    const auto error_of = [&](int position) {
+        const double r = (values[kAscending[position]] - target) / scale;
+        return r * r;
+    };
+    const auto above = std::partition_point(kAscending.begin(), kAscending.end(),
+                                            [&](uint8_t index) { return values[index] < target; });
+    const int first_above = static_cast<int>(above - kAscending.begin());
+    const double infinity = std::numeric_limits<double>::infinity();
+    const double below_error = first_above > 0 ? error_of(first_above - 1) : infinity;
+    const double above_error = first_above < 256 ? error_of(first_above) : infinity;
+    const double smallest = std::min(below_error, above_error);
+    int best = 256;
+    for (int p = first_above; p < 256 && error_of(p) <= smallest; ++p) best = std::min<int>(best, kAscending[p]);
+    for (int p = first_above - 1; p >= 0 && error_of(p) <= smallest; --p) best = std::min<int>(best, kAscending[p]);
+    return best;
+}
+
+// The plain scan, for a target that is not a number (every error compares
+// false, so the first candidate stays).
+int first_candidate_by_scan(const std::array<double, 256>& values, double target) {
+    const double scale = std::max(target, 1e-9);
     double best_error = std::numeric_limits<double>::infinity();
     int best_index = 0;
-    const std::array<double, 256>& values = kCoordinateValues[mstrcplco];
     for (int index = 0; index < 256; ++index) {
         const double r = (values[index] - target) / scale;
         const double error = r * r;
@@ -67,9 +111,16 @@ CouplingCoordinate quantize_one(double target, int mstrcplco) {
             best_index = index;
         }
     }
-    best.cplcoexp = static_cast<uint8_t>(best_index / 16);
-    best.cplcomant = static_cast<uint8_t>(best_index % 16);
-    best.value = values[best_index];
+    return best_index;
+}
+
+CouplingCoordinate quantize_one(double target, int mstrcplco) {
+    const std::array<double, 256>& values = kCoordinateValues[mstrcplco];
+    const int index = std::isnan(target) ? first_candidate_by_scan(values, target) : closest_candidate(values, target);
+    CouplingCoordinate best;
+    best.cplcoexp = static_cast<uint8_t>(index / 16);
+    best.cplcomant = static_cast<uint8_t>(index % 16);
+    best.value = values[index];
     return best;
 }
 

@@ -34,15 +34,59 @@ std::span<const uint32_t> fbw_positions(uint32_t channels, ChannelLayout layout)
     throw std::runtime_error("non-silent AC-3 requires mono, stereo, or canonical 5.1 input");
 }
 
-std::array<double, 512> gather(const PcmView& source, int64_t first_frame, uint32_t position) {
-    std::array<double, 512> x{};
+using BlockSamples = std::array<double, 512>;
+
+// The 512 samples of one channel from first_frame on, 0.0 outside the source.
+void gather(const PcmView& source, int64_t first_frame, uint32_t position, BlockSamples& x) {
     const int64_t frames = static_cast<int64_t>(source.frame_count());
+    const float* samples = source.samples.data();
+    const std::size_t stride = source.channels;
+    if (first_frame >= 0 && first_frame + 512 <= frames) {
+        const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
+        for (std::size_t i = 0; i < 512; ++i) x[i] = static_cast<double>(at[i * stride]);
+        return;
+    }
     for (int64_t i = 0; i < 512; ++i) {
         const int64_t frame = first_frame + i;
-        if (frame >= 0 && frame < frames)
-            x[i] = static_cast<double>(source.samples[static_cast<size_t>(frame) * source.channels + position]);
+        x[static_cast<std::size_t>(i)] =
+            frame >= 0 && frame < frames
+                ? static_cast<double>(samples[static_cast<std::size_t>(frame) * stride + position])
+                : 0.0;
     }
-    return x;
+}
+
+// analyze_block into a freshly initialised record.
+void analyze_block_into(BlockAnalysis& block, const PcmView& source, int64_t block_number, bool block_switching,
+                        bool hierarchical_detector) {
+    const auto positions = fbw_positions(source.channels, source.layout);
+    const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (block_number - 1);
+    const std::size_t nfbw = positions.size();
+    std::array<BlockSamples, kMaxFbwChannels> x;
+    std::array<TransientInput, kMaxFbwChannels> inputs{
+        TransientInput(x[0]), TransientInput(x[1]), TransientInput(x[2]), TransientInput(x[3]), TransientInput(x[4])};
+    std::array<bool, kMaxFbwChannels> switched{};
+    for (std::size_t c = 0; c < nfbw; ++c) {
+        gather(source, first_frame, positions[c], x[c]);
+        block.gainrng[c] = gain_range_code(x[c]);
+    }
+    if (block_switching) {
+        if (hierarchical_detector) {
+            detect_transients(std::span(inputs.data(), nfbw), std::span(switched.data(), nfbw));
+        } else {
+            for (std::size_t c = 0; c < nfbw; ++c) switched[c] = detect_transient_legacy(x[c]);
+        }
+    }
+    for (std::size_t c = 0; c < nfbw; ++c) {
+        block.blksw[c] = switched[c] ? 1 : 0;
+        block.coefficients[c] = switched[c] ? mdct_short_pair(x[c]) : mdct_long(x[c]);
+        block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
+    }
+    if (source.channels == 6) {
+        gather(source, first_frame, kLfePosition, x[0]);
+        block.lfe_present = true;
+        block.lfe_coefficients = mdct_long(x[0]);  // the LFE never switches blocks
+        block.lfe_raw_exponents = raw_exponents(block.lfe_coefficients);
+    }
 }
 
 void check_dialnorm(int32_t dialnorm_db) {
@@ -78,8 +122,8 @@ std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, co
 std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderOptions& options) {
     Blocks blocks;
     for (int b = 0; b < kBlocksPerFrame; ++b)
-        blocks[b] = analyze_block(source, first_block + b, options.block_switching,
-                                  options.hierarchical_transient_detector);
+        analyze_block_into(blocks[b], source, first_block + b, options.block_switching,
+                           options.hierarchical_transient_detector);
     return encode_analyzed_frame(blocks, source.channels, options);
 }
 
@@ -100,24 +144,8 @@ uint8_t gain_range_code(std::span<const double, 512> samples) {
 
 BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
                             bool hierarchical_detector) {
-    const auto positions = fbw_positions(source.channels, source.layout);
-    const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (block_number - 1);
     BlockAnalysis block;
-    for (size_t c = 0; c < positions.size(); ++c) {
-        const auto x = gather(source, first_frame, positions[c]);
-        block.gainrng[c] = gain_range_code(x);
-        bool switched = false;
-        if (block_switching) switched = hierarchical_detector ? detect_transient(x) : detect_transient_legacy(x);
-        block.blksw[c] = switched ? 1 : 0;
-        block.coefficients[c] = switched ? mdct_short_pair(x) : mdct_long(x);
-        block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
-    }
-    if (source.channels == 6) {
-        const auto x = gather(source, first_frame, kLfePosition);
-        block.lfe_present = true;
-        block.lfe_coefficients = mdct_long(x);  // the LFE never switches blocks
-        block.lfe_raw_exponents = raw_exponents(block.lfe_coefficients);
-    }
+    analyze_block_into(block, source, block_number, block_switching, hierarchical_detector);
     return block;
 }
 

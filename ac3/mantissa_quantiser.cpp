@@ -142,6 +142,35 @@ uint32_t group_word(std::span<const ChannelMantissas> channels, Position first, 
     return word;
 }
 
+// Concatenates fields (each value below 2^width, width at most 16) and hands
+// them to the writer 32 bits at a time: the same bits in the same order as
+// writing every field on its own.
+class FieldPacker {
+public:
+    explicit FieldPacker(BitWriter& writer) : writer_(writer) {}
+
+    void add(uint32_t value, uint32_t width) {
+        pending_ = (pending_ << width) | value;
+        pending_bits_ += width;
+        if (pending_bits_ >= 32) {
+            pending_bits_ -= 32;
+            writer_.write_bits(static_cast<uint32_t>(pending_ >> pending_bits_), 32);
+            pending_ &= (uint64_t{1} << pending_bits_) - 1;
+        }
+    }
+
+    void flush() {
+        writer_.write_bits(static_cast<uint32_t>(pending_), pending_bits_);
+        pending_ = 0;
+        pending_bits_ = 0;
+    }
+
+private:
+    BitWriter& writer_;
+    uint64_t pending_ = 0;
+    uint32_t pending_bits_ = 0;  // below 32 between calls
+};
+
 void check_lengths(std::span<const ChannelMantissas> channels) {
     for (const ChannelMantissas& c : channels) {
         if (c.coefficients.size() != c.baps.size() || c.exponents.size() != c.baps.size()) {
@@ -160,6 +189,7 @@ uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
 
 void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
     check_lengths(channels);
+    FieldPacker fields(writer);
     // Mantissas of each grouped bap seen so far in this block; a group starts
     // at every multiple of its member count.
     uint32_t seen[16] = {};
@@ -170,15 +200,16 @@ void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channe
             if (bap == 0) continue;
             if (const GroupRule* rule = group_rule(bap)) {
                 if (seen[bap]++ % rule->members == 0) {
-                    writer.write_bits(group_word(channels, Position{ch, bin}, *rule, bap), rule->width);
+                    fields.add(group_word(channels, Position{ch, bin}, *rule, bap), rule->width);
                 }
                 continue;
             }
             const uint32_t width = mantissa_width(bap);
             if (width == 0) throw std::runtime_error("unexpected zero mantissa width");
-            writer.write_bits(quantise_valid(c.coefficients[bin], c.exponents[bin], bap), width);
+            fields.add(quantise_valid(c.coefficients[bin], c.exponents[bin], bap), width);
         }
     }
+    fields.flush();
 }
 
 }  // namespace oskavi

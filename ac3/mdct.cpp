@@ -96,10 +96,23 @@ struct FftWork {
     std::array<double, Size> im;
 };
 
-// Radix-2 decimation-in-time butterflies of sizes 4, 8, ..., Size, each
+// `half` butterflies at offsets j = 0..half-1 of one group of a stage:
 //   t = w * b;  b = a - t;  a = a + t
 // with t.re = w.re b.re - w.im b.im and t.im = w.re b.im + w.im b.re, in
-// that order. Every butterfly of a stage is independent of the others.
+// that order. The four halves are disjoint and the butterflies independent.
+void butterfly_group(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
+                     const double* __restrict wr, const double* __restrict wi, int half) {
+    for (int j = 0; j < half; ++j) {
+        const double tr = wr[j] * br[j] - wi[j] * bi[j];
+        const double ti = wr[j] * bi[j] + wi[j] * br[j];
+        br[j] = ar[j] - tr;
+        bi[j] = ai[j] - ti;
+        ar[j] = ar[j] + tr;
+        ai[j] = ai[j] + ti;
+    }
+}
+
+// Radix-2 decimation-in-time butterflies of sizes 4, 8, ..., Size.
 template <int Size>
 void fft_butterflies(FftWork<Size>& z, const DctIvTables<Size>& tables) {
     for (int m = 4; m <= Size; m *= 2) {
@@ -107,18 +120,8 @@ void fft_butterflies(FftWork<Size>& z, const DctIvTables<Size>& tables) {
         const double* wr = tables.stage_re.data() + (half - 2);
         const double* wi = tables.stage_im.data() + (half - 2);
         for (int base = 0; base < Size; base += m) {
-            double* ar = z.re.data() + base;
-            double* ai = z.im.data() + base;
-            double* br = ar + half;
-            double* bi = ai + half;
-            for (int j = 0; j < half; ++j) {
-                const double tr = wr[j] * br[j] - wi[j] * bi[j];
-                const double ti = wr[j] * bi[j] + wi[j] * br[j];
-                br[j] = ar[j] - tr;
-                bi[j] = ai[j] - ti;
-                ar[j] = ar[j] + tr;
-                ai[j] = ai[j] + ti;
-            }
+            butterfly_group(z.re.data() + base, z.im.data() + base, z.re.data() + base + half,
+                            z.im.data() + base + half, wr, wi, half);
         }
     }
 }

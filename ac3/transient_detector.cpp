@@ -72,21 +72,10 @@ double peak(const std::array<double, 512>& y, std::size_t first, std::size_t end
     return largest;
 }
 
-}  // namespace
-
-std::array<double, 512> transient_highpass(TransientInput samples) {
-    std::array<double, 512> y{};
-    std::copy(samples.begin(), samples.end(), y.begin());
-    run_biquad(kHighpassStage1, y);
-    run_biquad(kHighpassStage2, y);
-    return y;
-}
-
-bool detect_transient(TransientInput samples) {
-    std::array<double, 512> y;
-    run_highpass_cascade(samples, y);
-    // Peaks of the eight 64-sample segments; the longer segments' peaks are
-    // the largest of theirs (max ignores nothing and rounds nothing).
+// The hierarchical test on the filtered block: the peaks of the eight
+// 64-sample segments, the longer segments' peaks being the largest of theirs
+// (max neither rounds nor reorders anything).
+bool hierarchical_verdict(const std::array<double, 512>& y) {
     std::array<double, 8> peak64;
     for (std::size_t s = 0; s < 8; ++s) peak64[s] = peak(y, 64 * s, 64 * s + 64);
     const auto peak_of = [&peak64](std::size_t first, std::size_t end) {
@@ -105,6 +94,43 @@ bool detect_transient(TransientInput samples) {
         }
     }
     return false;
+}
+
+// The cascade of `Lanes` inputs in one loop: the filters are independent,
+// so their recursions overlap instead of waiting on one another.
+template <std::size_t Lanes>
+void detect_side_by_side(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
+    std::array<BiquadState, Lanes> first{};
+    std::array<BiquadState, Lanes> second{};
+    std::array<std::array<double, 512>, Lanes> y;
+    for (std::size_t n = 0; n < 512; ++n) {
+        for (std::size_t l = 0; l < Lanes; ++l)
+            y[l][n] = second[l].step(kHighpassStage2, first[l].step(kHighpassStage1, inputs[l][n]));
+    }
+    for (std::size_t l = 0; l < Lanes; ++l) verdicts[l] = hierarchical_verdict(y[l]);
+}
+
+}  // namespace
+
+std::array<double, 512> transient_highpass(TransientInput samples) {
+    std::array<double, 512> y{};
+    std::copy(samples.begin(), samples.end(), y.begin());
+    run_biquad(kHighpassStage1, y);
+    run_biquad(kHighpassStage2, y);
+    return y;
+}
+
+bool detect_transient(TransientInput samples) {
+    std::array<double, 512> y;
+    run_highpass_cascade(samples, y);
+    return hierarchical_verdict(y);
+}
+
+void detect_transients(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
+    std::size_t i = 0;
+    for (; i + 4 <= inputs.size(); i += 4) detect_side_by_side<4>(inputs.subspan(i, 4), verdicts.subspan(i, 4));
+    for (; i + 2 <= inputs.size(); i += 2) detect_side_by_side<2>(inputs.subspan(i, 2), verdicts.subspan(i, 2));
+    for (; i < inputs.size(); ++i) verdicts[i] = detect_transient(inputs[i]);
 }
 
 bool detect_transient_legacy(TransientInput samples) {

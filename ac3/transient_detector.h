@@ -16,6 +16,12 @@ using TransientInput = std::span<const double, 512>;
 // three levels (256, 128 and 64 samples).
 bool detect_transient(TransientInput samples);
 
+// detect_transient of several inputs (the channels of one block): the
+// filters of up to four inputs run side by side, each on its own samples
+// with its own state, so every verdict equals detect_transient's. verdicts
+// must hold one entry per input.
+void detect_transients(std::span<const TransientInput> inputs, std::span<bool> verdicts);
+
 // The older detector: one-pole high-pass and a whole-block test followed by
 // 64- and 32-sample segment tests.
 bool detect_transient_legacy(TransientInput samples);

@@ -14,6 +14,7 @@
 #include "app/spectral_report.h"
 #include "dsp/channel_layout.h"
 #include "dsp/matrix_decode.h"
+#include "stream/streaming_matrix.h"
 #include "stream/streaming_preprocess.h"
 #include "bitstream/verify.h"
 #include "input/input_selection.h"
@@ -25,17 +26,13 @@ namespace {
 // Calls into the streaming subsystem. Every streaming route reaches the
 // encoder through exactly one of these functions.
 
-[[noreturn]] void streaming_unavailable() {
-    throw std::runtime_error("AC-3 encoding is not available in this build yet");
-}
-
 StreamProgress labelled_progress(ProgressMeter& meter) {
     return [&meter](const std::string& label, uint64_t done, uint64_t total) { meter.update(label, done, total); };
 }
 
-StreamingSummary encode_streaming_matrix(const CommandLine& /*cl*/, MatrixDecodeStats& /*steering*/,
-                                         ProgressMeter& /*meter*/) {
-    streaming_unavailable();
+StreamingSummary encode_streaming_matrix(const CommandLine& cl, MatrixDecodeStats& steering, ProgressMeter& meter) {
+    return encode_wav_streaming_matrix(cl.input_path, cl.output_path, cl.encoder, cl.preprocess, cl.rear_delay_ms,
+                                       &steering, labelled_progress(meter));
 }
 
 StreamingSummary encode_streaming_preprocess(const CommandLine& cl, ProgressMeter& meter) {
