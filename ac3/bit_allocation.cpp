@@ -51,15 +51,13 @@ uint32_t band_end(int band, uint32_t end) {
 }
 
 // A/52 low-frequency compensation for one band, from the previous value.
+// (Written with selects rather than early returns: the comparisons depend
+// on the signal and would be mispredicted as branches.)
 i32 update_lowcomp(i32 lowcomp, i32 b0, i32 b1, int band) {
-    if (band < 7) {
-        if (b0 + 256 == b1) return 384;
-    } else if (band < 20) {
-        if (b0 + 256 == b1) return 320;
-    } else {
-        return std::max(lowcomp - 128, i32{0});
-    }
-    return b0 > b1 ? std::max(lowcomp - 64, i32{0}) : lowcomp;
+    if (band >= 20) return std::max(lowcomp - 128, i32{0});
+    const i32 boost = band < 7 ? 384 : 320;
+    const i32 decayed = b0 > b1 ? std::max(lowcomp - 64, i32{0}) : lowcomp;
+    return b0 + 256 == b1 ? boost : decayed;
 }
 
 struct AllocationCodes {
@@ -177,8 +175,8 @@ BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start,
         excite_from_leaks(bndpsd, bndstrt, bndend, codes, leaks, excite);
     }
     for (int band = bndstrt; band < bndend; ++band) {
-        i32 e = excite[band];
-        if (bndpsd[band] < codes.dbknee) e += (codes.dbknee - bndpsd[band]) >> 2;
+        // Below dbknee the excitation rises by a quarter of the shortfall.
+        const i32 e = excite[band] + (std::max(codes.dbknee - bndpsd[band], i32{0}) >> 2);
         m.mask[band] = std::max(e, a52::hth[band]);
     }
     return m;

@@ -149,7 +149,8 @@ ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>&
         // The mantissa bits of allocate_bits' baps, counted straight from the mask.
         const BitAllocationMask mask =
             compute_allocation_mask(std::span<const uint8_t>(set.exponents.data(), n), 0, n, params);
-        const uint32_t mantissa_bits = tally_bits(tally_mantissas(mask, params.csnroffst, params.fsnroffst));
+        const uint32_t mantissa_bits = tally_bits(tally_mantissas(set.exponents.data(), mask.mask, 0, n, mask.floor,
+                                                                  params.csnroffst, params.fsnroffst));
         const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * set.group_count + 12u;
         if (cost < best.cost) {
             best.cost = cost;

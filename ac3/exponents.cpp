@@ -15,9 +15,8 @@ constexpr uint8_t kMaxExponent = 24;
 // The absolute (DC) exponent is sent in four bits.
 constexpr uint8_t kMaxAbsoluteExponent = 15;
 
-// Bins per exponent step for D15, D25, D45 (strategy 1..3), and its log2.
+// Bins per exponent step for D15, D25, D45 (strategy 1..3).
 constexpr std::array<uint32_t, 4> kGroupSize{0, 1, 2, 4};
-constexpr std::array<uint32_t, 4> kGroupShift{0, 0, 1, 2};
 
 uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
     switch (strategy) {
@@ -27,19 +26,14 @@ uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
     }
 }
 
-// Biased exponent field of the smallest normal double (2^-1022): anything at
-// or below it in magnitude, zero and subnormals included, codes as 24.
-constexpr uint64_t kSmallestNormalBits = uint64_t{1} << 52;
-constexpr uint64_t kMagnitudeMask = ~(uint64_t{1} << 63);
-
 // -E of |X| = m * 2^E with 0.5 <= m < 1, read straight from the IEEE-754
-// fields: for a normal double E = biased exponent - 1022. Infinities and NaN
-// carry the largest biased exponent and clamp to 0, as frexp's 0 does.
+// fields and clamped to 0..24: for a normal double E = biased exponent - 1022.
+// Everything at or below the smallest normal double (zero and subnormals,
+// biased exponent 0 or 1) gives 1021 or more and so clamps to 24, as the
+// definition asks; infinities and NaN (biased exponent 2047) clamp to 0.
 uint8_t exponent_of(double coefficient) {
-    const uint64_t magnitude = std::bit_cast<uint64_t>(coefficient) & kMagnitudeMask;
-    if (magnitude <= kSmallestNormalBits) return kMaxExponent;
-    const int negated_power = 1022 - static_cast<int>(magnitude >> 52);
-    return static_cast<uint8_t>(std::clamp(negated_power, 0, static_cast<int>(kMaxExponent)));
+    const auto biased = static_cast<int32_t>((std::bit_cast<uint64_t>(coefficient) >> 52) & 0x7FF);
+    return static_cast<uint8_t>(std::clamp(1022 - biased, int32_t{0}, int32_t{kMaxExponent}));
 }
 
 // The DC exponent plus one exponent per differential step; at most
@@ -129,6 +123,21 @@ void limit_slew(StepExponents& r, uint32_t steps) {
     for (int i = 0; i < count; ++i) r[i] = static_cast<uint8_t>(v[i] - 2 * i);
 }
 
+// exponents[0] = r[0], then r[i + 1] for the group_size bins of step i, up
+// to bin `covered` (exclusive).
+void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered, uint8_t* exponents) {
+    exponents[0] = r[0];
+    const uint32_t bins = covered - 1;  // bins 1..covered-1
+    uint8_t* out = exponents + 1;
+    if (group_size == 1) {
+        std::copy(r.begin() + 1, r.begin() + 1 + bins, out);
+    } else if (group_size == 2) {
+        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 1) + 1];
+    } else {
+        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 2) + 1];
+    }
+}
+
 }  // namespace
 
 RawExponents raw_exponents(std::span<const double, kBinsPerBlock> coefficients) {
@@ -155,25 +164,24 @@ ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t str
     ExponentSet set;
     set.strategy = strategy;
     set.bin_count = static_cast<uint16_t>(coded_bins);
-    set.exponents[0] = r[0];
     // Bins reached by a step take its exponent; the rest (beyond the last
     // step, or beyond the coded bins) stay 24.
     const uint32_t covered = std::min(steps * group_size + 1, coded_bins);
-    uint8_t* out = set.exponents.data() + 1;
-    const uint32_t shift = kGroupShift[strategy];
-    for (uint32_t k = 1; k < covered; ++k) *out++ = r[((k - 1) >> shift) + 1];
+    expand_steps(r, group_size, covered, set.exponents.data());
     std::fill(set.exponents.begin() + covered, set.exponents.end(), kMaxExponent);
     set.absolute_exponent = r[0];
     set.group_count = static_cast<uint8_t>(groups);
+    // Each difference, offset by 2, must be a base-5 digit.
+    bool in_range = true;
     for (uint32_t j = 0; j < groups; ++j) {
-        // Each difference, offset by 2, must be a base-5 digit.
-        std::array<int, 3> delta{};
-        for (uint32_t m = 0; m < 3; ++m) {
-            delta[m] = r[3 * j + m + 1] - r[3 * j + m] + 2;
-            if (delta[m] < 0 || delta[m] > 4) throw std::runtime_error("internal exponent slew error");
-        }
-        set.group_codes[j] = static_cast<uint8_t>(25 * delta[0] + 5 * delta[1] + delta[2]);
+        const int d0 = r[3 * j + 1] - r[3 * j] + 2;
+        const int d1 = r[3 * j + 2] - r[3 * j + 1] + 2;
+        const int d2 = r[3 * j + 3] - r[3 * j + 2] + 2;
+        in_range &= (static_cast<unsigned>(d0) <= 4) & (static_cast<unsigned>(d1) <= 4) &
+                    (static_cast<unsigned>(d2) <= 4);
+        set.group_codes[j] = static_cast<uint8_t>(25 * d0 + 5 * d1 + d2);
     }
+    if (!in_range) throw std::runtime_error("internal exponent slew error");
     return set;
 }
 

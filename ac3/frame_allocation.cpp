@@ -111,4 +111,14 @@ std::span<const ChannelMantissas> FrameAllocation::mantissas(int blk, uint8_t cs
     return std::span<const ChannelMantissas>(records_.data(), static_cast<std::size_t>(slot_count_));
 }
 
+void FrameAllocation::remember_side_bits(uint32_t bitrate_kbps, int dialnorm_db, uint32_t bits) {
+    side_bits_ = SideBits{bitrate_kbps, dialnorm_db, bits};
+}
+
+std::optional<uint32_t> FrameAllocation::side_bits(uint32_t bitrate_kbps, int dialnorm_db) const {
+    if (!side_bits_ || side_bits_->bitrate_kbps != bitrate_kbps || side_bits_->dialnorm_db != dialnorm_db)
+        return std::nullopt;
+    return side_bits_->bits;
+}
+
 }  // namespace oskavi

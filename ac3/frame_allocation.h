@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "ac3/bit_allocation_tables.h"
@@ -37,6 +38,13 @@ public:
     // The mantissa records of block blk at csnroffst in transmission order;
     // valid until the next call for another csnroffst.
     std::span<const ChannelMantissas> mantissas(int blk, uint8_t csnroffst);
+
+    // Everything but the mantissas (syncinfo, BSI, the blocks' side
+    // information) takes the same bits at every csnroffst: once a size pass
+    // has counted the frame, it is remembered for the packing parameters
+    // used, and later size passes only add up the mantissas.
+    void remember_side_bits(uint32_t bitrate_kbps, int dialnorm_db, uint32_t bits);
+    std::optional<uint32_t> side_bits(uint32_t bitrate_kbps, int dialnorm_db) const;
 
 private:
     // Channels in transmission order: full-bandwidth channel 0, the coupling
@@ -75,6 +83,12 @@ private:
     std::array<Curve, kMaxSlots * kBlocksPerFrame> curves_;                 // filled on demand
     int curve_count_ = 0;
     std::array<ChannelMantissas, kMaxSlots> records_;
+    struct SideBits {
+        uint32_t bitrate_kbps;
+        int dialnorm_db;
+        uint32_t bits;
+    };
+    std::optional<SideBits> side_bits_;
 };
 
 }  // namespace oskavi

@@ -55,37 +55,51 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     }
 }
 
-// analyze_block into a freshly initialised record.
-void analyze_block_into(BlockAnalysis& block, const PcmView& source, int64_t block_number, bool block_switching,
-                        bool hierarchical_detector) {
+// Blocks analysed together: their transient detectors run side by side.
+constexpr std::size_t kBlocksPerBatch = 2;
+
+// analyze_block for consecutive blocks (block numbers first_block,
+// first_block + 1, ...) into freshly initialised records, at most
+// kBlocksPerBatch of them.
+void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
+                        bool block_switching, bool hierarchical_detector) {
     const auto positions = fbw_positions(source.channels, source.layout);
-    const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (block_number - 1);
     const std::size_t nfbw = positions.size();
-    std::array<BlockSamples, kMaxFbwChannels> x;
-    std::array<TransientInput, kMaxFbwChannels> inputs{
-        TransientInput(x[0]), TransientInput(x[1]), TransientInput(x[2]), TransientInput(x[3]), TransientInput(x[4])};
-    std::array<bool, kMaxFbwChannels> switched{};
-    for (std::size_t c = 0; c < nfbw; ++c) {
-        gather(source, first_frame, positions[c], x[c]);
-        block.gainrng[c] = gain_range_code(x[c]);
+    const std::size_t count = blocks.size() * nfbw;  // inputs, block-major
+    std::array<BlockSamples, kBlocksPerBatch * kMaxFbwChannels> x;
+    std::array<TransientInput, kBlocksPerBatch * kMaxFbwChannels> inputs{
+        x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9]};
+    std::array<bool, kBlocksPerBatch * kMaxFbwChannels> switched{};
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t b = i / nfbw;
+        const std::size_t c = i % nfbw;
+        const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
+        gather(source, first_frame, positions[c], x[i]);
+        blocks[b].gainrng[c] = gain_range_code(x[i]);
     }
     if (block_switching) {
         if (hierarchical_detector) {
-            detect_transients(std::span(inputs.data(), nfbw), std::span(switched.data(), nfbw));
+            detect_transients(std::span(inputs.data(), count), std::span(switched.data(), count));
         } else {
-            for (std::size_t c = 0; c < nfbw; ++c) switched[c] = detect_transient_legacy(x[c]);
+            for (std::size_t i = 0; i < count; ++i) switched[i] = detect_transient_legacy(x[i]);
         }
     }
-    for (std::size_t c = 0; c < nfbw; ++c) {
-        block.blksw[c] = switched[c] ? 1 : 0;
-        block.coefficients[c] = switched[c] ? mdct_short_pair(x[c]) : mdct_long(x[c]);
+    for (std::size_t i = 0; i < count; ++i) {
+        BlockAnalysis& block = blocks[i / nfbw];
+        const std::size_t c = i % nfbw;
+        block.blksw[c] = switched[i] ? 1 : 0;
+        block.coefficients[c] = switched[i] ? mdct_short_pair(x[i]) : mdct_long(x[i]);
         block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
     }
     if (source.channels == 6) {
-        gather(source, first_frame, kLfePosition, x[0]);
-        block.lfe_present = true;
-        block.lfe_coefficients = mdct_long(x[0]);  // the LFE never switches blocks
-        block.lfe_raw_exponents = raw_exponents(block.lfe_coefficients);
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const int64_t first_frame =
+                static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
+            gather(source, first_frame, kLfePosition, x[0]);
+            blocks[b].lfe_present = true;
+            blocks[b].lfe_coefficients = mdct_long(x[0]);  // the LFE never switches blocks
+            blocks[b].lfe_raw_exponents = raw_exponents(blocks[b].lfe_coefficients);
+        }
     }
 }
 
@@ -121,9 +135,11 @@ std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, co
 
 std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderOptions& options) {
     Blocks blocks;
-    for (int b = 0; b < kBlocksPerFrame; ++b)
-        analyze_block_into(blocks[b], source, first_block + b, options.block_switching,
+    for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
+        analyze_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
+                           first_block + static_cast<int64_t>(b), options.block_switching,
                            options.hierarchical_transient_detector);
+    }
     return encode_analyzed_frame(blocks, source.channels, options);
 }
 
@@ -134,8 +150,14 @@ bool is_silent(std::span<const float> samples) {
 }  // namespace
 
 uint8_t gain_range_code(std::span<const double, 512> samples) {
-    double peak = 0.0;
-    for (double s : samples) peak = std::max(peak, std::fabs(s));
+    // The largest magnitude, gathered in four interleaved running maxima so
+    // that the comparisons do not wait on one another (max is exact, the
+    // order does not matter).
+    std::array<double, 4> peaks{};
+    for (std::size_t n = 0; n < samples.size(); n += 4) {
+        for (std::size_t k = 0; k < 4; ++k) peaks[k] = std::max(peaks[k], std::fabs(samples[n + k]));
+    }
+    const double peak = std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
     if (peak >= 0.5) return 0;
     if (peak >= 0.25) return 1;
     if (peak >= 0.125) return 2;
@@ -145,7 +167,7 @@ uint8_t gain_range_code(std::span<const double, 512> samples) {
 BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
                             bool hierarchical_detector) {
     BlockAnalysis block;
-    analyze_block_into(block, source, block_number, block_switching, hierarchical_detector);
+    analyze_batch_into(std::span(&block, 1), source, block_number, block_switching, hierarchical_detector);
     return block;
 }
 

@@ -23,6 +23,7 @@ constexpr uint8_t kFgaincod = kEncoderAllocationCodes.fgaincod;
 constexpr uint32_t kFrameTailBits = 18;
 constexpr uint32_t kSyncword = 0x0B77;
 constexpr uint32_t kCrc1Position = 16;
+constexpr uint8_t kMaxCsnroffst = 63;
 
 struct StreamLayout {
     uint8_t acmod = 0;
@@ -252,6 +253,14 @@ void write_silent_block(BitWriter& w, int blk, uint8_t acmod, uint32_t nfchans, 
     w.write_bits(0, 1);  // skiple
 }
 
+// Mantissa bits of all six blocks (their allocation is remembered per
+// csnroffst, so this is a sum once the blocks have been counted).
+uint32_t frame_mantissa_bits(FrameAllocation& allocation, uint8_t csnroffst) {
+    uint32_t bits = 0;
+    for (int blk = 0; blk < kBlocksPerFrame; ++blk) bits += allocation.mantissa_bits(blk, csnroffst);
+    return bits;
+}
+
 bool rematrix_changed(FrameBlocks blocks, int blk) {
     return blk > 0 && blocks[blk].rematflg != blocks[blk - 1].rematflg;
 }
@@ -318,9 +327,18 @@ std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint
 
 bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
                 uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
-    BitWriter counter(0, true);
-    const uint32_t bits =
-        pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+    // The csnroffst field is the only one whose value varies between size
+    // passes; a value it cannot hold goes through the full count and fails
+    // where it always does.
+    const std::optional<uint32_t> side = allocation.side_bits(bitrate_kbps, dialnorm_db);
+    uint32_t bits = 0;
+    if (side && csnroffst <= kMaxCsnroffst) {
+        bits = *side + frame_mantissa_bits(allocation, csnroffst);
+    } else {
+        BitWriter counter(0, true);
+        bits = pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+        allocation.remember_side_bits(bitrate_kbps, dialnorm_db, bits - frame_mantissa_bits(allocation, csnroffst));
+    }
     return bits + kFrameTailBits <= 8u * lookup_rate(bitrate_kbps).frame_bytes;
 }
 

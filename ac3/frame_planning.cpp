@@ -20,12 +20,23 @@ uint32_t round_down_to_grid(uint32_t endmant) {
     return kMinEndmant + (endmant - kMinEndmant) / 3 * 3;
 }
 
-// Bins 13..252 by rematrix band, as the rematflg bits index them.
-int rematrix_band_of(int k) {
-    if (k < 25) return 0;
-    if (k < 37) return 1;
-    if (k < 61) return 2;
-    return 3;
+// The rematrix bands as the rematflg bits index them; band 3 runs to the
+// last coded bin.
+constexpr std::array<std::array<int, 2>, 4> kRematrixBands{{{13, 25}, {25, 37}, {37, 61}, {61, kMaxCodedBins}}};
+
+// Adds y^2 of the bins [first, end) of one block's coefficients.
+void add_energy(EnergySpectrum& energy, const Coefficients& y, int first, int end) {
+    for (int k = first; k < end; ++k) energy[k] += y[k] * y[k];
+}
+
+// Adds (l + r)^2 (channel 0) or (l - r)^2 (channel 1) of the bins [first, end).
+void add_rebuilt_energy(EnergySpectrum& energy, const BlockAnalysis& block, int channel, int first, int end) {
+    const Coefficients& left = block.coefficients[0];
+    const Coefficients& right = block.coefficients[1];
+    for (int k = first; k < end; ++k) {
+        const double y = channel == 0 ? left[k] + right[k] : left[k] - right[k];
+        energy[k] += y * y;
+    }
 }
 
 // Energy of one channel per bin over the six blocks. In an uncoupled stereo
@@ -36,14 +47,18 @@ EnergySpectrum energy_spectrum(const std::array<BlockAnalysis, kBlocksPerFrame>&
     EnergySpectrum energy{};
     for (const BlockAnalysis& block : blocks) {
         const Coefficients& own = block.coefficients[channel];
-        for (int k = 0; k < kMaxCodedBins; ++k) {
-            double y = own[k];
-            if (rematrixed && k >= 13 && block.rematflg[rematrix_band_of(k)]) {
-                const double l = block.coefficients[0][k];
-                const double r = block.coefficients[1][k];
-                y = channel == 0 ? l + r : l - r;
+        if (!rematrixed) {
+            add_energy(energy, own, 0, kMaxCodedBins);
+            continue;
+        }
+        add_energy(energy, own, 0, kRematrixBands[0][0]);
+        for (std::size_t band = 0; band < kRematrixBands.size(); ++band) {
+            const auto [first, end] = kRematrixBands[band];
+            if (block.rematflg[band]) {
+                add_rebuilt_energy(energy, block, channel, first, end);
+            } else {
+                add_energy(energy, own, first, end);
             }
-            energy[k] += y * y;
         }
     }
     return energy;

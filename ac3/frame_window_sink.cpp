@@ -19,7 +19,9 @@ void FrameWindowSink::push(std::span<const float> interleaved) {
     const size_t frame_floats = static_cast<size_t>(kSamplesPerFrame) * channels_;
     while (!interleaved.empty()) {
         const size_t take = std::min(interleaved.size(), frame_floats - pending_.size());
-        pending_.insert(pending_.end(), interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(take));
+        // Appended one by one into the reserved capacity: the pipelines push
+        // a single frame at a time, where a range insert costs far more.
+        for (size_t i = 0; i < take; ++i) pending_.push_back(interleaved[i]);
         interleaved = interleaved.subspan(take);
         if (pending_.size() == frame_floats) emit();
     }

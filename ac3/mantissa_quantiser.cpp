@@ -33,54 +33,66 @@ double scale_by_exponent(double value, int exponent) {
     return std::ldexp(value, exponent);
 }
 
-// std::round (halves away from zero) of a value well inside the int64 range:
-// the fractional part y - trunc(y) is exact.
-double round_half_away(double y) {
-    const double whole = static_cast<double>(static_cast<int64_t>(y));
-    const double fraction = y - whole;
-    if (fraction >= 0.5) return whole + 1.0;
-    if (fraction <= -0.5) return whole - 1.0;
-    return whole;
-}
-
-// std::floor of a value well inside the int64 range.
-double floor_small(double y) {
-    const double whole = static_cast<double>(static_cast<int64_t>(y));
-    return whole > y ? whole - 1.0 : whole;
-}
-
-// Per bap 1..5: (L - 1) / L and 2 / L of the symmetric quantiser of L levels.
-struct SymmetricQuantiser {
-    double levels;
-    double offset;
-    double step;
+// Everything the quantiser of one bap needs, so that any bap 1..15 runs the
+// same straight-line code (the bap varies from bin to bin, and a branch on it
+// would be mispredicted often). A symmetric quantiser of L levels (bap 1..5)
+// uses offset (L - 1) / L, step 2 / L and top code L - 1; a two's-complement
+// one of w bits (bap 6..15) uses half = 2^(w - 1), the code range
+// -half..half - 1 and the w-bit mask. The other half of each row is inert.
+struct Quantiser {
+    double offset = 0.0;
+    double step = 1.0;
+    double half = 1.0;
+    int64_t top = 0;
+    int64_t low = 0;
+    int64_t high = 0;
+    uint32_t mask = 0;
+    bool symmetric = false;
 };
-constexpr std::array<SymmetricQuantiser, 6> make_symmetric_quantisers() {
-    std::array<SymmetricQuantiser, 6> q{};
+
+constexpr std::array<Quantiser, 16> make_quantisers() {
+    std::array<Quantiser, 16> q{};
     for (std::size_t bap = 1; bap < q.size(); ++bap) {
-        const double levels = a52::quant_levels[bap];
-        q[bap] = SymmetricQuantiser{levels, (levels - 1.0) / levels, 2.0 / levels};
+        if (bap <= 5) {
+            const double levels = a52::quant_levels[bap];
+            q[bap].offset = (levels - 1.0) / levels;
+            q[bap].step = 2.0 / levels;
+            q[bap].top = static_cast<int64_t>(a52::quant_levels[bap]) - 1;
+            q[bap].symmetric = true;
+        } else {
+            const int width = a52::mant_width[bap];
+            q[bap].half = kPowerOfTwo[static_cast<std::size_t>(width - 1)];
+            q[bap].low = -(int64_t{1} << (width - 1));
+            q[bap].high = (int64_t{1} << (width - 1)) - 1;
+            q[bap].mask = (1u << width) - 1u;
+        }
     }
     return q;
 }
-constexpr std::array<SymmetricQuantiser, 6> kSymmetric = make_symmetric_quantisers();
+constexpr std::array<Quantiser, 16> kQuantisers = make_quantisers();
 
-// Code of one mantissa of bap 1..15 (the bap is known to be valid).
+// Code of one mantissa of bap 1..15 (the bap is known to be valid). The
+// values involved stay far inside the int64 range, so truncation by
+// conversion plus a one-step correction gives std::floor and std::round
+// (halves away from zero) exactly; y - trunc(y) is exact.
 uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
     double x = scale_by_exponent(value, exponent);
     if (std::isnan(x)) x = 0.0;
-    x = std::clamp(x, -1.0, kBelowOne);
-    if (bap <= 5) {
-        // Symmetric quantiser of L levels; code k stands for (2k - (L - 1)) / L.
-        const SymmetricQuantiser& q = kSymmetric[bap];
-        const double code = round_half_away((x + q.offset) / q.step);
-        return static_cast<uint32_t>(std::clamp(code, 0.0, q.levels - 1.0));
-    }
-    // Two's-complement quantiser of w bits, truncating towards minus infinity.
-    const int width = a52::mant_width[bap];
-    const double half = kPowerOfTwo[width - 1];
-    const double q = std::clamp(floor_small(x * half), -half, half - 1.0);
-    return static_cast<uint32_t>(static_cast<int32_t>(q)) & ((1u << width) - 1u);
+    x = std::min(std::max(x, -1.0), kBelowOne);
+    const Quantiser& q = kQuantisers[bap];
+    // Symmetric: code k stands for (2k - (L - 1)) / L.
+    const double y = (x + q.offset) / q.step;
+    int64_t symmetric = static_cast<int64_t>(y);
+    const double fraction = y - static_cast<double>(symmetric);
+    symmetric += static_cast<int64_t>(fraction >= 0.5) - static_cast<int64_t>(fraction <= -0.5);
+    symmetric = std::min(std::max(symmetric, int64_t{0}), q.top);
+    // Two's complement, truncating towards minus infinity.
+    const double scaled = x * q.half;
+    int64_t twos = static_cast<int64_t>(scaled);
+    twos -= static_cast<int64_t>(static_cast<double>(twos) > scaled);
+    twos = std::min(std::max(twos, q.low), q.high);
+    const uint32_t pattern = static_cast<uint32_t>(twos) & q.mask;
+    return q.symmetric ? static_cast<uint32_t>(symmetric) : pattern;
 }
 
 // How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels

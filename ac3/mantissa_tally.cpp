@@ -97,8 +97,23 @@ MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, 
 
 MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
-    const auto psd_at = [exponents](uint32_t bin) { return psd_of(exponents[bin]); };
-    return tally_with(psd_at, band_mask.data(), start, end, floor, csnroffst, fsnroffst);
+    check_offsets(csnroffst, fsnroffst);
+    if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
+    const i32 snroffset = snr_offset(csnroffst, fsnroffst);
+    // With psd = 3072 - 32 * (4 * exponent) the address (psd - threshold) >> 5
+    // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
+    // shift floors, and the subtrahend is a multiple of 32).
+    uint64_t packed = 0;
+    uint32_t bin = start;
+    for (int band = a52::masktab[start]; bin < end; ++band) {
+        const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
+        const i32 base = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
+        for (; bin < last; ++bin) {
+            const i32 address = std::clamp(base - 4 * i32{exponents[bin]}, i32{0}, i32{63});
+            packed += kAddressWeights[address];
+        }
+    }
+    return unpack(packed);
 }
 
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,

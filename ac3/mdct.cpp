@@ -96,13 +96,14 @@ struct FftWork {
     std::array<double, Size> im;
 };
 
-// `half` butterflies at offsets j = 0..half-1 of one group of a stage:
+// `Half` butterflies at offsets j = 0..Half-1 of one group of a stage:
 //   t = w * b;  b = a - t;  a = a + t
 // with t.re = w.re b.re - w.im b.im and t.im = w.re b.im + w.im b.re, in
 // that order. The four halves are disjoint and the butterflies independent.
+template <int Half>
 void butterfly_group(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
-                     const double* __restrict wr, const double* __restrict wi, int half) {
-    for (int j = 0; j < half; ++j) {
+                     const double* __restrict wr, const double* __restrict wi) {
+    for (int j = 0; j < Half; ++j) {
         const double tr = wr[j] * br[j] - wi[j] * bi[j];
         const double ti = wr[j] * bi[j] + wi[j] * br[j];
         br[j] = ar[j] - tr;
@@ -112,18 +113,22 @@ void butterfly_group(double* __restrict ar, double* __restrict ai, double* __res
     }
 }
 
-// Radix-2 decimation-in-time butterflies of sizes 4, 8, ..., Size.
-template <int Size>
-void fft_butterflies(FftWork<Size>& z, const DctIvTables<Size>& tables) {
-    for (int m = 4; m <= Size; m *= 2) {
-        const int half = m / 2;
-        const double* wr = tables.stage_re.data() + (half - 2);
-        const double* wi = tables.stage_im.data() + (half - 2);
-        for (int base = 0; base < Size; base += m) {
-            butterfly_group(z.re.data() + base, z.im.data() + base, z.re.data() + base + half,
-                            z.im.data() + base + half, wr, wi, half);
-        }
+// One butterfly stage of size 2 * Half over the whole array.
+template <int Size, int Half>
+void fft_stage(FftWork<Size>& z, const DctIvTables<Size>& tables) {
+    const double* wr = tables.stage_re.data() + (Half - 2);
+    const double* wi = tables.stage_im.data() + (Half - 2);
+    for (int base = 0; base < Size; base += 2 * Half) {
+        butterfly_group<Half>(z.re.data() + base, z.im.data() + base, z.re.data() + base + Half,
+                              z.im.data() + base + Half, wr, wi);
     }
+}
+
+// Radix-2 decimation-in-time butterflies of sizes 4, 8, ..., Size.
+template <int Size, int Half = 2>
+void fft_butterflies(FftWork<Size>& z, const DctIvTables<Size>& tables) {
+    fft_stage<Size, Half>(z, tables);
+    if constexpr (2 * Half < Size) fft_butterflies<Size, 2 * Half>(z, tables);
 }
 
 template <int Size>

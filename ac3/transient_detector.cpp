@@ -65,19 +65,24 @@ void run_highpass_cascade(TransientInput samples, std::array<double, 512>& y) {
     for (std::size_t n = 0; n < 512; ++n) y[n] = second.step(kHighpassStage2, first.step(kHighpassStage1, samples[n]));
 }
 
-// Largest |y[n]| for n in [first, end).
+// Largest |y[n]| for n in [first, end), from 0.0. Four interleaved running
+// maxima keep the comparisons independent; max is exact in any order.
 double peak(const std::array<double, 512>& y, std::size_t first, std::size_t end) {
-    double largest = 0.0;
-    for (std::size_t n = first; n < end; ++n) largest = std::max(largest, std::fabs(y[n]));
-    return largest;
+    std::array<double, 4> largest{};
+    std::size_t n = first;
+    for (; n + 4 <= end; n += 4) {
+        for (std::size_t k = 0; k < 4; ++k) largest[k] = std::max(largest[k], std::fabs(y[n + k]));
+    }
+    for (; n < end; ++n) largest[0] = std::max(largest[0], std::fabs(y[n]));
+    return std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
 }
 
-// The hierarchical test on the filtered block: the peaks of the eight
-// 64-sample segments, the longer segments' peaks being the largest of theirs
-// (max neither rounds nor reorders anything).
-bool hierarchical_verdict(const std::array<double, 512>& y) {
-    std::array<double, 8> peak64;
-    for (std::size_t s = 0; s < 8; ++s) peak64[s] = peak(y, 64 * s, 64 * s + 64);
+// Peaks of the eight 64-sample segments of a filtered block.
+using SegmentPeaks = std::array<double, 8>;
+
+// The hierarchical test from the segment peaks; the peak of a longer segment
+// is the largest of its 64-sample peaks (max neither rounds nor reorders).
+bool hierarchical_verdict(const SegmentPeaks& peak64) {
     const auto peak_of = [&peak64](std::size_t first, std::size_t end) {
         double largest = 0.0;
         for (std::size_t s = first / 64; s < end / 64; ++s) largest = std::max(largest, peak64[s]);
@@ -96,18 +101,53 @@ bool hierarchical_verdict(const std::array<double, 512>& y) {
     return false;
 }
 
-// The cascade of `Lanes` inputs in one loop: the filters are independent,
-// so their recursions overlap instead of waiting on one another.
+bool hierarchical_verdict(const std::array<double, 512>& y) {
+    SegmentPeaks peak64;
+    for (std::size_t s = 0; s < 8; ++s) peak64[s] = peak(y, 64 * s, 64 * s + 64);
+    return hierarchical_verdict(peak64);
+}
+
+// The cascades of `Lanes` inputs in one loop, sample n of every lane side by
+// side in memory: the filters are independent, so their recursions overlap
+// (and pair up in vector registers) instead of waiting on one another. Each
+// lane computes exactly what run_highpass_cascade computes for its input.
 template <std::size_t Lanes>
 void detect_side_by_side(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    std::array<BiquadState, Lanes> first{};
-    std::array<BiquadState, Lanes> second{};
-    std::array<std::array<double, 512>, Lanes> y;
-    for (std::size_t n = 0; n < 512; ++n) {
-        for (std::size_t l = 0; l < Lanes; ++l)
-            y[l][n] = second[l].step(kHighpassStage2, first[l].step(kHighpassStage1, inputs[l][n]));
+    using Row = std::array<double, Lanes>;
+    std::array<Row, 512> x;
+    for (std::size_t l = 0; l < Lanes; ++l) {
+        for (std::size_t n = 0; n < 512; ++n) x[n][l] = inputs[l][n];
     }
-    for (std::size_t l = 0; l < Lanes; ++l) verdicts[l] = hierarchical_verdict(y[l]);
+    const Biquad& p = kHighpassStage1;
+    const Biquad& q = kHighpassStage2;
+    std::array<Row, 512> y;
+    Row s1{}, s2{}, t1{}, t2{};
+    for (std::size_t n = 0; n < 512; ++n) {
+        Row mid;
+        for (std::size_t l = 0; l < Lanes; ++l) {
+            mid[l] = p.b0 * x[n][l] + s1[l];
+            s1[l] = p.b1 * x[n][l] - p.a1 * mid[l] + s2[l];
+            s2[l] = p.b2 * x[n][l] - p.a2 * mid[l];
+        }
+        for (std::size_t l = 0; l < Lanes; ++l) {
+            y[n][l] = q.b0 * mid[l] + t1[l];
+            t1[l] = q.b1 * mid[l] - q.a1 * y[n][l] + t2[l];
+            t2[l] = q.b2 * mid[l] - q.a2 * y[n][l];
+        }
+    }
+    std::array<std::array<Row, 4>, 8> peaks{};  // [segment][interleaved maximum][lane]
+    for (std::size_t n = 0; n < 512; ++n) {
+        Row& running = peaks[n / 64][n % 4];
+        for (std::size_t l = 0; l < Lanes; ++l) running[l] = std::max(running[l], std::fabs(y[n][l]));
+    }
+    for (std::size_t l = 0; l < Lanes; ++l) {
+        SegmentPeaks peak64;
+        for (std::size_t s = 0; s < 8; ++s) {
+            const auto& m = peaks[s];
+            peak64[s] = std::max(std::max(m[0][l], m[1][l]), std::max(m[2][l], m[3][l]));
+        }
+        verdicts[l] = hierarchical_verdict(peak64);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Bit allocation and frame packing costs: one channel's allocation over the
-// widest bandwidth, the SNR-independent mask and the baps derived from it,
-// and one stereo frame counted (size probe) and written (full pack).
+// widest bandwidth, the SNR-independent mask, the baps derived from it and
+// their bit count taken straight from the mask, one stereo frame counted
+// (size probe) and written (full pack), and the probe sequence of one fit
+// search sharing the frame's allocation.
 
 #include <benchmark/benchmark.h>
 
@@ -10,7 +12,9 @@
 
 #include "ac3/bit_allocation.h"
 #include "ac3/exponents.h"
+#include "ac3/frame_allocation.h"
 #include "ac3/frame_packer.h"
+#include "ac3/mantissa_tally.h"
 
 namespace oskavi {
 namespace {
@@ -57,6 +61,15 @@ void BM_BapsFromMask253(benchmark::State& state) {
 }
 BENCHMARK(BM_BapsFromMask253);
 
+void BM_TallyMantissas253(benchmark::State& state) {
+    const std::vector<uint8_t> exps = synthetic_exponents();
+    const BitAllocationMask mask = compute_allocation_mask(exps, 0, 253, params(0, 0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tally_mantissas(exps.data(), mask.mask, 0, 253, mask.floor, 30, 8));
+    }
+}
+BENCHMARK(BM_TallyMantissas253);
+
 // A full-bandwidth stereo frame: D15 exponents in block 0, reused after.
 struct StereoFrame {
     std::array<BlockAnalysis, kBlocksPerFrame> blocks{};
@@ -100,6 +113,28 @@ void BM_WriteFrameStereo192(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WriteFrameStereo192);
+
+// The probes of one fit search (63, 0, then six halvings) and the final
+// pack, with the frame's allocation carried from probe to probe.
+void BM_FitSearchStereo192(benchmark::State& state) {
+    const StereoFrame f = synthetic_stereo_frame();
+    for (auto _ : state) {
+        FrameAllocation allocation(f.blocks, f.plan, 2);
+        int lo = 0;
+        int hi = 62;
+        benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 63, allocation));
+        benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 0, allocation));
+        while (lo < hi) {
+            const int mid = (lo + hi + 1) / 2;
+            if (frame_fits(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(mid), allocation))
+                lo = mid;
+            else
+                hi = mid - 1;
+        }
+        benchmark::DoNotOptimize(write_frame(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(lo), allocation));
+    }
+}
+BENCHMARK(BM_FitSearchStereo192);
 
 }  // namespace
 }  // namespace oskavi
