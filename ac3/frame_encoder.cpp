@@ -199,6 +199,16 @@ std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderOptions& 
     return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels);
 }
 
+uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderOptions& options) {
+    const std::vector<uint8_t> frame = make_silent_frame(channels, options);
+    const uint64_t count = ac3_frame_count(frames);
+    for (uint64_t f = 0; f < count; ++f) {
+        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        if (!out) throw std::runtime_error("Failed while writing AC-3 output");
+    }
+    return count;
+}
+
 uint64_t ac3_frame_count(uint64_t frames) {
     return std::max<uint64_t>(1, (frames + kSamplesPerFrame - 1) / kSamplesPerFrame);
 }
@@ -217,9 +227,7 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
         if (progress) progress(done, total);
     };
     if (is_silent(pcm.samples)) {
-        const std::vector<uint8_t> frame = write_silent_frame(options.bitrate_kbps, options.dialnorm_db, pcm.channels);
-        for (uint64_t f = 0; f < total; ++f)
-            out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        write_silent_stream(out, pcm.channels, pcm.frame_count(), options);
     } else {
         if (pcm.channels == 6 && pcm.layout != ChannelLayout::Surround51)
             throw std::runtime_error("6-channel non-silent input requires canonical 5.1 layout");

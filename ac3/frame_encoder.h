@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool bl
 std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderOptions& options);
 std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderOptions& options);
 std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderOptions& options);
+
+// Digital silence of `frames` 48 kHz frames: the silent frame repeated
+// ac3_frame_count(frames) times. Returns the number of frames written; a
+// failed write throws "Failed while writing AC-3 output".
+uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderOptions& options);
 
 // Whole-file route: writes ceil(frames / 1536) frames (at least one).
 void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderOptions& options,

@@ -97,16 +97,6 @@ void push_surround_tail(SurroundDelay& delay, float scale, StreamingResampler& r
     }
 }
 
-void write_silent_stream(const std::string& output_path, uint64_t count, const EncoderOptions& encoder) {
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
-    const std::vector<uint8_t> frame = make_silent_frame(kBedChannels, encoder);
-    for (uint64_t i = 0; i < count; ++i) {
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        if (!out) throw std::runtime_error("Failed while writing AC-3 output");
-    }
-}
-
 }  // namespace
 
 MatrixAnalysis analyse_matrix(const std::string& input_path, const StreamProgress& progress) {
@@ -210,8 +200,9 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
     summary.input_frames = input.total_frames;
     const uint64_t frames48k = matrix_output_frames(input.sample_rate, input.total_frames, rear_delay_ms);
     if (!analysis.non_silent) {
-        summary.ac3_frames = ac3_frame_count(frames48k);
-        write_silent_stream(output_path, summary.ac3_frames, encoder);
+        std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+        summary.ac3_frames = write_silent_stream(out, kBedChannels, frames48k, encoder);
         summary.delivered_frames = frames48k;
         return summary;
     }

@@ -93,17 +93,6 @@ AnalysisResult run_analysis_passes(const StreamInput& input, const PreprocessOpt
     return result;
 }
 
-void write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames48k, const EncoderOptions& encoder,
-                         uint64_t& written) {
-    const std::vector<uint8_t> frame = make_silent_frame(channels, encoder);
-    const uint64_t count = ac3_frame_count(frames48k);
-    for (uint64_t i = 0; i < count; ++i) {
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        if (!out) throw std::runtime_error("Failed while writing AC-3 output");
-        ++written;
-    }
-}
-
 }  // namespace
 
 StreamInput read_stream_header(const std::string& path) {
@@ -177,7 +166,7 @@ StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, 
     StreamingSummary summary;
     summary.input_frames = input.total_frames;
     if (!analysis.stats.non_silent) {
-        write_silent_stream(out, output_channels(input), analysis.stats.frames, encoder, summary.ac3_frames);
+        summary.ac3_frames = write_silent_stream(out, output_channels(input), analysis.stats.frames, encoder);
         summary.delivered_frames = analysis.stats.frames;
         summary.peak_workspace_bytes = analysis.stats.buffer_bytes;
         return summary;
