@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 
 namespace oskavi::test {
 namespace {
+
+using Args = std::vector<std::string>;
 
 const std::string kUsage =
     "Usage: oskavi input.wav|input.flac output.ac3 [--bitrate 448] [--dialnorm -31]\n"
@@ -22,176 +25,117 @@ const std::string kUsage =
     "[--no-exponent-adaptation] [--no-streaming] [--quiet]\n"
     "       oskavi --verify file.ac3\n";
 
-const std::string kRateMessage =
+const std::string kBanner =
+    "OSKAVI 1.0.1.0 - Lunetta AC-3 Audio Encoder\n"
+    "PCM (WAV/RF64/FLAC) to 48 kHz constant-bit-rate AC-3 (ATSC A/52); check output with --verify.\n\n";
+
+const std::string kRate =
     "Unsupported AC-3 bitrate at 48 kHz (legal values: "
     "32,40,48,56,64,80,96,112,128,160,192,224,256,320,384,448,512,576,640 kbps)";
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+const std::string kBassConflict = "choose only one of --generate-lfe or --bass-management";
+const std::string kRearRange = "--rear-delay must be within 0..40 ms";
 
 TEST(CommandLineBinary, WrongArgumentCountsPrintUsageWithStatusOne) {
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {"input.wav"}, {"--verify"}, {"--verify", "a.ac3", "b.ac3"}, {"--bitrate"}};
-    for (const auto& args : cases) {
-        SCOPED_TRACE(::testing::PrintToString(args));
+    for (const Args& args : {Args{}, Args{"input.wav"}, Args{"--verify"}, Args{"--verify", "a.ac3", "b.ac3"},
+                             Args{"--Features"}}) {
         const ProcessResult r = run_oskavi(args);
-        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.exit_code, 1) << ::testing::PrintToString(args);
         EXPECT_EQ(r.out, kUsage);
         EXPECT_EQ(r.err, "");
     }
 }
 
 TEST(CommandLineBinary, FeaturesIgnoresFurtherArgumentsAndPrintsNoBanner) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--features"}, {"--features", "x.wav", "--bogus"}}) {
-        SCOPED_TRACE(::testing::PrintToString(args));
+    for (const Args& args : {Args{"--features"}, Args{"--features", "x.wav", "--bogus"}}) {
         const ProcessResult r = run_oskavi(args);
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(r.err, "");
         const std::vector<std::string> lines = lines_of(r.out);
         ASSERT_EQ(lines.size(), 29u);
-        EXPECT_EQ(r.out.back(), '\n');
         EXPECT_EQ(lines[0], "WAV input: enabled (RIFF + RF64)");
-        EXPECT_TRUE(lines[1] == "FLAC input: enabled (runtime libFLAC)" ||
-                    lines[1] == "FLAC input: unavailable (place libFLAC.dll beside oskavi.exe)" ||
-                    lines[1] == "FLAC input: unavailable (runtime loader error)")
-            << lines[1];
-        EXPECT_EQ(lines[5], "7.1 -> 5.1 rear fold: enabled (-3.0103 dB default)");
-        EXPECT_EQ(lines[28], "Streaming matrix decode: enabled (all supported WAV rates; bounded multi-pass path)");
+        EXPECT_EQ(lines[1], "FLAC input: enabled (runtime libFLAC)");  // libFLAC is installed here
     }
-    // Only the whole word selects the mode.
-    EXPECT_EQ(run_oskavi({"--Features"}).exit_code, 1);
 }
 
-struct OptionErrorCase {
-    std::vector<std::string> options;  // after the two paths
-    std::string message;
-};
-
 TEST(CommandLineBinary, OptionErrorsPrintExactMessageWithoutBanner) {
-    const std::vector<OptionErrorCase> cases = {
+    const std::vector<std::pair<Args, std::string>> cases = {
+        // A value option as the last argument is not recognised at all.
         {{"--bitrate"}, "Unknown option: --bitrate"},
-        {{"--dialnorm"}, "Unknown option: --dialnorm"},
-        {{"--no-coupling", "--rear-delay"}, "Unknown option: --rear-delay"},
-        {{"--Bitrate", "448"}, "Unknown option: --Bitrate"},
         {{"--bitrate=448"}, "Unknown option: --bitrate=448"},
-        {{"-q"}, "Unknown option: -q"},
         {{"--bogus", "--bitrate", "441"}, "Unknown option: --bogus"},
         {{"--bitrate", "abc"}, "invalid stoul argument"},
-        {{"--bitrate", "--dialnorm", "-20"}, "invalid stoul argument"},
-        {{"--bitrate", ""}, "invalid stoul argument"},
-        {{"--bitrate", "4294967296"}, "stoul argument out of range"},
+        {{"--bitrate", "--dialnorm", "-20"}, "invalid stoul argument"},  // the value is taken as it comes
         {{"--bitrate", "4294967744"}, "stoul argument out of range"},
         {{"--bitrate", "-4294967296"}, "stoul argument out of range"},
-        {{"--bitrate", "99999999999999999999999"}, "stoul argument out of range"},
-        {{"--bitrate", "441"}, kRateMessage},
-        {{"--bitrate", "0"}, kRateMessage},
-        {{"--bitrate", "-448"}, kRateMessage},
-        {{"--bitrate", "448", "--bitrate", "450"}, kRateMessage},
+        {{"--bitrate", "441"}, kRate},
+        {{"--bitrate", "0x1C0"}, kRate},  // base 10: read as 0
         {{"--dialnorm", "x"}, "invalid stoi argument"},
         {{"--dialnorm", "2147483648"}, "stoi argument out of range"},
-        {{"--dialnorm", "-2147483649"}, "stoi argument out of range"},
         {{"--surround-mix-gain", "abc"}, "invalid stod argument"},
         {{"--crossover", "1e999"}, "stod argument out of range"},
-        {{"--lfe-gain", "."}, "invalid stod argument"},
-        {{"--rear-delay", "x", "--matrix-decode"}, "invalid stod argument"},
-        {{"--thx", "--generate-lfe"}, "choose only one of --generate-lfe or --bass-management"},
-        {{"--generate-lfe", "--generate-lfe"}, "choose only one of --generate-lfe or --bass-management"},
-        {{"--bass-management", "--generate-lfe"}, "choose only one of --generate-lfe or --bass-management"},
-        {{"--bass-management", "--bass-management"}, "choose only one of --generate-lfe or --bass-management"},
-        {{"--thx", "--bass-management"}, "choose only one of --generate-lfe or --bass-management"},
+        {{"--generate-lfe", "--bass-management"}, kBassConflict},
+        {{"--bass-management", "--generate-lfe"}, kBassConflict},
+        {{"--thx", "--generate-lfe"}, kBassConflict},
         {{"--generate-lfe", "--thx"}, "choose only one of --generate-lfe or --thx"},
         {{"--rear-delay", "10"}, "--rear-delay is only valid with --matrix-decode"},
-        {{"--matrix-decode", "--rear-delay", "41"}, "--rear-delay must be within 0..40 ms"},
-        {{"--matrix-decode", "--rear-delay", "-0.001"}, "--rear-delay must be within 0..40 ms"},
-        {{"--matrix-decode", "--rear-delay", "nan"}, "--rear-delay must be within 0..40 ms"},
-        {{"--matrix-decode", "--rear-delay", "inf"}, "--rear-delay must be within 0..40 ms"},
-        // The checks after the option loop run in a fixed order.
-        {{"--rear-delay", "41"}, "--rear-delay must be within 0..40 ms"},
-        {{"--rear-delay", "50", "--bitrate", "441"}, kRateMessage},
+        {{"--matrix-decode", "--rear-delay", "40.001"}, kRearRange},
+        {{"--matrix-decode", "--rear-delay", "nan"}, kRearRange},
+        // After the option loop: the rate first, then the delay range, then its pairing.
+        {{"--rear-delay", "41"}, kRearRange},
+        {{"--rear-delay", "50", "--bitrate", "441"}, kRate},
     };
-    for (const OptionErrorCase& c : cases) {
-        std::vector<std::string> args = {"missing-input.wav", "out.ac3"};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        SCOPED_TRACE(::testing::PrintToString(args));
+    for (const auto& [options, message] : cases) {
+        Args args = {"missing-input.wav", "out.ac3"};
+        args.insert(args.end(), options.begin(), options.end());
         const ProcessResult r = run_oskavi(args);
-        EXPECT_EQ(r.exit_code, 2);
-        EXPECT_EQ(r.err, "Error: " + c.message + "\n");
+        EXPECT_EQ(r.exit_code, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.err, "Error: " + message + "\n") << ::testing::PrintToString(args);
         EXPECT_EQ(r.out, "");
     }
 }
 
 TEST(CommandLineBinary, OptionsBeforeThePathsAreTakenAsPaths) {
     TempDirectory dir;
-    const std::string output = dir.file("out.ac3");
-    const ProcessResult r = run_oskavi({"--quiet", dir.file("in.wav"), output});
+    const ProcessResult r = run_oskavi({"--quiet", dir.file("in.wav"), dir.file("out.ac3")});
     EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.err, "Error: Unknown option: " + output + "\n");
+    EXPECT_EQ(r.err, "Error: Unknown option: " + dir.file("out.ac3") + "\n");
     EXPECT_EQ(r.out, "");
 }
 
-// A command line that parses prints the banner and then fails only later,
-// on the input that does not exist.
-TEST(CommandLineBinary, AcceptedValuesPrintBannerAndFailOnlyOnTheInput) {
-    const std::vector<std::vector<std::string>> cases = {
+// A command line that parses prints the banner (unless --quiet) and fails
+// only later, on the input that does not exist.
+TEST(CommandLineBinary, AcceptedValuesFailOnlyOnTheInput) {
+    const std::vector<Args> cases = {
         {},
-        {"--bitrate", "448kbps"},
-        {"--bitrate", " \t+640"},
+        {"--quiet"},
+        {"--matrix-decode", "--quiet", "--no-streaming"},
+        {"--bitrate", " \t+448kbps", "--dialnorm", "-31dB"},
         {"--bitrate", "-4294966848"},  // wraps modulo 2^32 to 448
-        {"--bitrate", "032"},
-        {"--dialnorm", "-31dB"},
         {"--dialnorm", "99"},  // range left to the encoder
         {"--matrix-decode", "--rear-delay", "0"},
-        {"--matrix-decode", "--rear-delay", "40"},
-        {"--rear-delay", "12.5", "--matrix-decode"},
+        {"--rear-delay", "40", "--matrix-decode"},
         {"--bass-management", "--thx"},
         {"--thx", "--thx", "--crossover", "inf", "--lfe-gain", "nan"},
         {"--surround-mix-gain", "0x1p-2", "--no-peak-guard", "--force-generate-lfe"},
         {"--no-coupling", "--no-coupling-coordinate-reuse", "--no-block-switching", "--legacy-transient-detector",
-         "--no-exponent-adaptation", "--no-streaming", "--preflight", "--spectral-analysis"},
+         "--no-exponent-adaptation", "--preflight", "--spectral-analysis"},
     };
     TempDirectory dir;
-    for (const auto& options : cases) {
-        std::vector<std::string> args = {dir.file("missing.wav"), dir.file("out.ac3")};
+    const std::string input = dir.file("missing.wav");
+    for (const Args& options : cases) {
+        Args args = {input, dir.file("out.ac3")};
         args.insert(args.end(), options.begin(), options.end());
-        SCOPED_TRACE(::testing::PrintToString(args));
         const ProcessResult r = run_oskavi(args);
-        EXPECT_EQ(r.exit_code, 2);
-        const std::vector<std::string> out = lines_of(r.out);
-        ASSERT_EQ(out.size(), 3u) << r.out;
-        EXPECT_EQ(out[0], "OSKAVI 1.0.1.0 - Lunetta AC-3 Audio Encoder");
-        EXPECT_FALSE(out[1].empty());
-        EXPECT_EQ(out[2], "");
-        ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
-        EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
-        for (const char* parse_error : {"Unknown option", "stoul", "stoi", "stod", "Unsupported AC-3 bitrate",
-                                        "--rear-delay", "choose only one"}) {
-            EXPECT_EQ(r.err.find(parse_error), std::string::npos) << r.err;
-        }
+        const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+        EXPECT_EQ(r.exit_code, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.out, quiet ? "" : kBanner) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.err, "Error: Cannot open input: " + input + "\n") << ::testing::PrintToString(args);
         EXPECT_FALSE(std::filesystem::exists(dir.file("out.ac3")));
     }
-}
-
-TEST(CommandLineBinary, QuietSilencesStandardOutputButNotErrors) {
-    TempDirectory dir;
-    const ProcessResult r = run_oskavi({dir.file("missing.wav"), dir.file("out.ac3"), "--quiet"});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, "");
-    ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
-    EXPECT_EQ(r.err.rfind("Error: ", 0), 0u);
-    EXPECT_NE(r.err.find("missing.wav"), std::string::npos) << r.err;
-}
-
-TEST(CommandLineBinary, VerifyOfMissingFileIsAnErrorWithoutBanner) {
-    TempDirectory dir;
-    const std::string path = dir.file("none.ac3");
-    const ProcessResult r = run_oskavi({"--verify", path});
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error: Cannot open AC-3 input: " + path + "\n");
+    const ProcessResult verify = run_oskavi({"--verify", input});
+    EXPECT_EQ(verify.exit_code, 2);
+    EXPECT_EQ(verify.out, "");
+    EXPECT_EQ(verify.err, "Error: Cannot open AC-3 input: " + input + "\n");
 }
 
 }  // namespace

@@ -8,54 +8,35 @@
 namespace oskavi {
 namespace {
 
-struct Probes {
-    bool matrix_answer = true;
-    bool preprocess_answer = true;
-    int matrix_calls = 0;
-    int preprocess_calls = 0;
-
-    EncodeRoute select(const CommandLine& cl) {
-        return select_route(
-            cl, [&] { return ++matrix_calls, matrix_answer; }, [&] { return ++preprocess_calls, preprocess_answer; });
+TEST(RouteSelection, EachEligibilityTestIsAskedOnlyWhenItsRouteIsPossible) {
+    struct Case {
+        bool no_streaming, preflight, spectral, matrix, answer;
+        EncodeRoute route;
+        int matrix_calls, preprocess_calls;
+    };
+    const Case cases[] = {
+        {true, false, false, true, true, EncodeRoute::WholeFile, 0, 0},
+        {false, true, false, false, true, EncodeRoute::WholeFile, 0, 0},
+        {false, false, true, true, true, EncodeRoute::WholeFile, 0, 0},
+        {false, false, false, true, true, EncodeRoute::StreamingMatrix, 1, 0},
+        {false, false, false, true, false, EncodeRoute::WholeFile, 1, 0},
+        {false, false, false, false, true, EncodeRoute::StreamingPreprocess, 0, 1},
+        {false, false, false, false, false, EncodeRoute::WholeFile, 0, 1},
+    };
+    for (const Case& c : cases) {
+        CommandLine cl;
+        cl.no_streaming = c.no_streaming;
+        cl.preflight = c.preflight;
+        cl.spectral_analysis = c.spectral;
+        cl.matrix_decode_enabled = c.matrix;
+        int matrix_calls = 0;
+        int preprocess_calls = 0;
+        const EncodeRoute route = select_route(
+            cl, [&] { return ++matrix_calls, c.answer; }, [&] { return ++preprocess_calls, c.answer; });
+        EXPECT_EQ(route, c.route) << &c - cases;
+        EXPECT_EQ(matrix_calls, c.matrix_calls) << &c - cases;
+        EXPECT_EQ(preprocess_calls, c.preprocess_calls) << &c - cases;
     }
-};
-
-TEST(RouteSelection, StreamingIsRuledOutWithoutAskingTheInput) {
-    for (int flag = 0; flag < 3; ++flag) {
-        for (bool matrix : {false, true}) {
-            CommandLine cl;
-            cl.matrix_decode_enabled = matrix;
-            cl.no_streaming = flag == 0;
-            cl.preflight = flag == 1;
-            cl.spectral_analysis = flag == 2;
-            Probes probes;
-            EXPECT_EQ(probes.select(cl), EncodeRoute::WholeFile);
-            EXPECT_EQ(probes.matrix_calls + probes.preprocess_calls, 0);
-        }
-    }
-}
-
-TEST(RouteSelection, MatrixDecodeAsksOnlyTheMatrixTest) {
-    CommandLine cl;
-    cl.matrix_decode_enabled = true;
-    Probes yes;
-    EXPECT_EQ(yes.select(cl), EncodeRoute::StreamingMatrix);
-    Probes no;
-    no.matrix_answer = false;
-    EXPECT_EQ(no.select(cl), EncodeRoute::WholeFile);
-    EXPECT_EQ(no.matrix_calls, 1);
-    EXPECT_EQ(no.preprocess_calls, 0);
-}
-
-TEST(RouteSelection, PlainEncodeAsksOnlyThePreprocessTest) {
-    CommandLine cl;
-    Probes yes;
-    EXPECT_EQ(yes.select(cl), EncodeRoute::StreamingPreprocess);
-    Probes no;
-    no.preprocess_answer = false;
-    EXPECT_EQ(no.select(cl), EncodeRoute::WholeFile);
-    EXPECT_EQ(no.matrix_calls, 0);
-    EXPECT_EQ(no.preprocess_calls, 1);
 }
 
 }  // namespace

@@ -3,129 +3,73 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "input/input_selection.h"
-#include "input/streaming_wave_reader.h"
-#include "input/wave_reader.h"
-#include "tests/input/input_test_files.h"
+#include "tests/support/run_process.h"
 #include "tests/support/temp_dir.h"
+#include "tools/test_signal.h"
 
 namespace oskavi::test {
 namespace {
 
-constexpr uint32_t kFrames = 12000;
-
-std::vector<float> stream_all(const std::string& path, uint64_t block_frames) {
-    StreamingWaveReader reader;
-    reader.open(path);
-    std::vector<float> all;
-    std::vector<float> block;
-    while (reader.read_frames(block_frames, block)) {
-        all.insert(all.end(), block.begin(), block.end());
-    }
-    return all;
-}
-
-double max_abs_difference(const std::vector<float>& a, const std::vector<float>& b) {
-    double worst = 0.0;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        worst = std::max(worst, std::fabs(static_cast<double>(a[i]) - b[i]));
-    }
-    return worst;
-}
-
-// Converts raw float input into a WAVE file of the given ffmpeg codec.
-std::string ffmpeg_wave(const TempDir& dir, const std::vector<float>& signal, uint32_t channels,
-                        uint32_t rate, const std::string& codec, bool rf64) {
-    const std::string raw = dir.file(codec + std::to_string(channels) + ".raw");
-    const std::string wav = dir.file(codec + std::to_string(channels) + (rf64 ? ".rf64" : ".wav"));
-    write_raw_float(raw, signal);
-    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", "f32le", "-ar", std::to_string(rate),
-                                     "-ac", std::to_string(channels), "-i", raw, "-c:a", codec};
-    if (rf64) {
-        argv.insert(argv.end(), {"-rf64", "always", "-f", "wav"});
-    }
-    argv.push_back(wav);
-    run_tool(argv);
-    return wav;
-}
-
-TEST(RealWaveFiles, FfmpegDepthsMatchTheSourceSignal) {
-    TempDir dir;
-    const std::vector<float> signal = test_signal(2, kFrames, 44100);
+TEST(RealWaveFiles, FfmpegAndSoxFilesMatchTheSourceSignal) {
     struct Case {
-        std::string codec;
+        std::vector<std::string> tool;  // the command before the output path; "IN" is the float source
+        uint32_t channels;
+        uint32_t rate;
+        const char* name;
+        ChannelLayout layout;
         double tolerance;  // one step of the stored format
     };
-    const std::vector<Case> cases = {
-        {"pcm_s16le", 1.0 / 32768.0},
-        {"pcm_s24le", 1.0 / 8388608.0},
-        {"pcm_s32le", 1.0 / 8388608.0},  // bounded by the float source, not the container
-        {"pcm_f32le", 0.0},
+    const auto ffmpeg = [](const char* codec, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-i", "IN", "-c:a", codec};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return argv;
     };
-    for (const Case& c : cases) {
-        const std::string path = ffmpeg_wave(dir, signal, 2, 44100, c.codec, false);
-        const PcmBuffer pcm = read_wave_file(path);
-        EXPECT_EQ(pcm.sample_rate, 44100u) << c.codec;
-        EXPECT_EQ(pcm.channels, 2u) << c.codec;
-        EXPECT_EQ(pcm.layout, ChannelLayout::Stereo) << c.codec;
-        ASSERT_EQ(pcm.samples.size(), signal.size()) << c.codec;
-        EXPECT_LE(max_abs_difference(pcm.samples, signal), c.tolerance) << c.codec;
-        EXPECT_EQ(stream_all(path, 1000), pcm.samples) << c.codec;
-    }
-}
-
-TEST(RealWaveFiles, FfmpegSurroundLayoutsAreExtensible) {
-    TempDir dir;
-    for (const uint32_t channels : {6u, 8u}) {
-        const std::vector<float> signal = test_signal(channels, kFrames, 48000);
-        const std::string path = ffmpeg_wave(dir, signal, channels, 48000, "pcm_s24le", false);
-        const PcmBuffer pcm = read_wave_file(path);
-        EXPECT_EQ(pcm.layout, channels == 6 ? ChannelLayout::Surround51 : ChannelLayout::Surround71);
-        EXPECT_EQ(pcm.channels, channels);
-        EXPECT_LE(max_abs_difference(pcm.samples, signal), 1.0 / 8388608.0) << channels;
-        const StreamEligibility facts = can_stream_preprocess(path);
-        EXPECT_TRUE(facts.eligible) << channels;
-        EXPECT_EQ(facts.total_frames, kFrames);
-        EXPECT_EQ(stream_all(path, 4096), pcm.samples) << channels;
-    }
-}
-
-TEST(RealWaveFiles, FfmpegRf64IsSizedByDs64) {
-    TempDir dir;
-    const std::vector<float> signal = test_signal(2, kFrames, 48000);
-    const std::string path = ffmpeg_wave(dir, signal, 2, 48000, "pcm_s16le", true);
-    const std::vector<uint8_t> bytes = file_bytes(path);
-    ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RF64");
-    const PcmBuffer pcm = read_wave_file(path);
-    ASSERT_EQ(pcm.samples.size(), signal.size());
-    EXPECT_LE(max_abs_difference(pcm.samples, signal), 1.0 / 32768.0);
-    EXPECT_EQ(read_input(path).samples, pcm.samples);
-    EXPECT_EQ(stream_all(path, 4096), pcm.samples);
-}
-
-TEST(RealWaveFiles, SoxIntegerFilesMatchTheSourceSignal) {
-    TempDir dir;
-    const std::vector<float> signal = test_signal(1, kFrames, 96000);
-    const std::string raw = dir.file("mono.raw");
-    write_raw_float(raw, signal);
-    for (const int bits : {16, 24, 32}) {
-        const std::string wav = dir.file("sox" + std::to_string(bits) + ".wav");
+    const auto sox = [](const char* bits) {
         // -D: no dither, so each sample is the rounded source value.
-        run_tool({"sox", "-D", "-t", "raw", "-r", "96000", "-e", "floating-point", "-b", "32", "-c", "1", raw,
-                  "-e", "signed-integer", "-b", std::to_string(bits), wav});
-        const PcmBuffer pcm = read_wave_file(wav);
-        EXPECT_EQ(pcm.sample_rate, 96000u);
-        EXPECT_EQ(pcm.layout, ChannelLayout::Mono);
-        ASSERT_EQ(pcm.samples.size(), signal.size()) << bits;
-        const double step = bits == 16 ? 1.0 / 32768.0 : 1.0 / 8388608.0;
-        EXPECT_LE(max_abs_difference(pcm.samples, signal), step) << bits;
+        return std::vector<std::string>{"sox", "-D", "IN", "-e", "signed-integer", "-b", bits};
+    };
+    const double step16 = 1.0 / 32768.0;
+    const double step24 = 1.0 / 8388608.0;  // also bounds 32-bit files made from float sources
+    const std::vector<Case> cases = {
+        {ffmpeg("pcm_s16le"), 2, 44100, "ffmpeg16.wav", ChannelLayout::Stereo, step16},
+        {ffmpeg("pcm_s24le"), 6, 48000, "ffmpeg24.wav", ChannelLayout::Surround51, step24},
+        {ffmpeg("pcm_s32le"), 8, 48000, "ffmpeg32.wav", ChannelLayout::Surround71, step24},
+        {ffmpeg("pcm_f32le"), 2, 44100, "ffmpegf.wav", ChannelLayout::Stereo, 0.0},
+        {ffmpeg("pcm_s16le", {"-rf64", "always", "-f", "wav"}), 2, 48000, "ffmpeg.rf64", ChannelLayout::Stereo, step16},
+        {sox("16"), 1, 96000, "sox16.wav", ChannelLayout::Mono, step16},
+        {sox("24"), 1, 96000, "sox24.wav", ChannelLayout::Mono, step24},
+        {sox("32"), 1, 96000, "sox32.wav", ChannelLayout::Mono, step24},
+    };
+    TempDirectory dir;
+    for (const Case& c : cases) {
+        const std::vector<float> signal = tools::make_test_signal({c.rate, c.channels, 0.25, 0.6, true, 3});
+        const std::string source = dir.file("source.wav");
+        tools::write_wav(source, signal, c.rate, c.channels, 32);
+        std::vector<std::string> argv = c.tool;
+        std::replace(argv.begin(), argv.end(), std::string("IN"), source);
+        argv.push_back(dir.file(c.name));
+        const ProcessResult made = run_process(argv);
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+
+        const PcmBuffer pcm = read_input(dir.file(c.name));
+        EXPECT_EQ(pcm.sample_rate, c.rate) << c.name;
+        EXPECT_EQ(pcm.layout, c.layout) << c.name;
+        ASSERT_EQ(pcm.samples.size(), signal.size()) << c.name;
+        double worst = 0.0;
+        for (size_t i = 0; i < signal.size(); ++i) worst = std::max(worst, std::fabs(double{pcm.samples[i]} - signal[i]));
+        EXPECT_LE(worst, c.tolerance) << c.name;
+        // The streaming reader finds the same data chunk.
+        const StreamEligibility facts = can_stream_preprocess(dir.file(c.name));
+        EXPECT_TRUE(facts.eligible) << c.name;
+        EXPECT_EQ(facts.total_frames, signal.size() / c.channels) << c.name;
     }
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file_bytes(dir.file("ffmpeg.rf64")).data()), 4), "RF64");
 }
 
 }  // namespace

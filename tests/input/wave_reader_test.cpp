@@ -1,142 +1,104 @@
+// The whole-file and the streaming WAVE/RF64 readers on files built byte by
+// byte: every refusal with its message, sample scaling, layouts and the rules
+// of the chunk walk.
+
+#include "input/wave_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "input/streaming_wave_reader.h"
-#include "input/wave_reader.h"
-#include "tests/input/input_test_files.h"
+#include "tests/support/error_of.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/wave_builder.h"
 
 namespace oskavi::test {
 namespace {
 
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
-std::string whole_file_error(const std::string& path) {
-    return error_of([&] { read_wave_file(path); });
-}
-
-// Opens a streaming reader and reads every frame in 4096-frame blocks.
-std::string streaming_error(const std::string& path) {
-    return error_of([&] {
-        StreamingWaveReader reader;
-        reader.open(path);
-        std::vector<float> block;
-        while (reader.read_frames(4096, block)) {
-        }
-    });
-}
-
 const Bytes kStereo16 = fmt_body(1, 2, 48000, 16);
 const Bytes kFourBytes = {1, 0, 2, 0};
 
-struct MalformedCase {
-    const char* name;
-    Bytes file;
-    const char* whole_file_message;
-    const char* streaming_message;  // where the block reader differs
-};
+// Every sample of the file through the streaming reader, in blocks.
+std::vector<float> read_streaming(const std::string& path, uint64_t block_frames = 4096) {
+    StreamingWaveReader reader;
+    reader.open(path);
+    std::vector<float> all;
+    std::vector<float> block;
+    while (reader.read_frames(block_frames, block)) all.insert(all.end(), block.begin(), block.end());
+    return all;
+}
 
-std::vector<MalformedCase> malformed_cases() {
-    const Bytes no_data;
-    return {
-        {"file_shorter_than_eight_bytes", {'R', 'I', 'F', 'F', 0}, "Unexpected end of WAVE file",
-         "Unexpected end of WAVE file"},
-        {"wrong_container_id", WaveBuilder("RIFX").chunk("fmt ", kStereo16).chunk("data", kFourBytes).bytes(),
+Bytes rf64_sized_by_ds64(uint64_t data_size) {
+    return WaveBuilder("RF64")
+        .chunk("ds64", ds64_body(data_size))
+        .chunk("fmt ", kStereo16)
+        .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes)
+        .bytes();
+}
+
+Bytes with_tail(Bytes file, size_t extra) {
+    file.insert(file.end(), extra, 'x');
+    return file;
+}
+
+TEST(WaveReaderMessages, EveryMalformedFileFailsWithItsMessageInBothReaders) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string whole_file;
+        std::string streaming;
+    };
+    const std::string incomplete = "Incomplete WAVE/RF64 file";
+    const std::string encoding = "Unsupported WAVE encoding (PCM/IEEE float only)";
+    const std::vector<Case> cases = {
+        {"shorter_than_a_header", {'R', 'I', 'F', 'F', 0}, "Unexpected end of WAVE file", "Unexpected end of WAVE file"},
+        // Up to three bytes after the last chunk cannot hold an id; four to
+        // seven hold an id but not its size. The streaming reader stops at `data`.
+        {"three_trailing_bytes", with_tail(canonical_wave(kStereo16, kFourBytes), 3), "", ""},
+        {"five_trailing_bytes", with_tail(canonical_wave(kStereo16, kFourBytes), 5), "Unexpected end of WAVE file", ""},
+        {"riff_id", WaveBuilder("RIFX").chunk("fmt ", kStereo16).chunk("data", kFourBytes).bytes(),
          "Input is not RIFF/WAVE or RF64/WAVE", "Input is not RIFF/WAVE or RF64/WAVE"},
-        {"wrong_form_type", WaveBuilder("RIFF", "AVI ").chunk("fmt ", kStereo16).bytes(),
-         "Input is not RIFF/WAVE or RF64/WAVE", "Input is not RIFF/WAVE or RF64/WAVE"},
-        {"header_only", WaveBuilder().bytes(), "Incomplete WAVE/RF64 file", "Incomplete WAVE/RF64 file"},
-        {"no_fmt_chunk", WaveBuilder().chunk("data", kFourBytes).bytes(), "Incomplete WAVE/RF64 file",
-         "Incomplete WAVE/RF64 file"},
-        {"zero_sample_rate", canonical_wave(fmt_body(1, 2, 0, 16), kFourBytes), "Incomplete WAVE/RF64 file",
-         "Incomplete WAVE/RF64 file"},
-        {"empty_data_chunk", canonical_wave(kStereo16, no_data), "Incomplete WAVE/RF64 file", "(no error)"},
+        {"no_fmt", WaveBuilder().chunk("data", kFourBytes).bytes(), incomplete, incomplete},
+        {"zero_rate", canonical_wave(fmt_body(1, 2, 0, 16), kFourBytes), incomplete, incomplete},
+        {"empty_data", canonical_wave(kStereo16, {}), incomplete, ""},
         {"short_ds64", WaveBuilder("RF64").chunk("ds64", Bytes(20, 0)).bytes(), "Malformed RF64 ds64 chunk",
          "Malformed RF64 ds64 chunk"},
-        {"ds64_table_overflows_chunk",
-         WaveBuilder("RF64").chunk("ds64", ds64_body(4, 0xFFFFFFFFu)).chunk("fmt ", kStereo16).bytes(),
-         "Malformed RF64 ds64 table", "Malformed RF64 ds64 table"},
-        {"ds64_one_entry_missing", WaveBuilder("RF64").chunk("ds64", ds64_body(4, 1)).bytes(),
+        // 12 x 0xFFFFFFFF entries must not wrap around to fit the chunk.
+        {"ds64_table_length", WaveBuilder("RF64").chunk("ds64", ds64_body(4, 0xFFFFFFFFu)).bytes(),
          "Malformed RF64 ds64 table", "Malformed RF64 ds64 table"},
         {"short_fmt", WaveBuilder().chunk("fmt ", Bytes(14, 0)).bytes(), "Malformed WAVE fmt chunk",
          "Malformed WAVE fmt chunk"},
-        {"extensible_extension_too_short",
-         canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 1, 21), kFourBytes),
+        {"extension_size", canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 1, 21), kFourBytes),
          "Malformed WAVEFORMATEXTENSIBLE fmt chunk", "Malformed WAVEFORMATEXTENSIBLE fmt chunk"},
-        {"rf64_data_without_ds64",
-         WaveBuilder("RF64").chunk("fmt ", kStereo16).chunk_with_size("data", 0xFFFFFFFFu, kFourBytes).bytes(),
-         "RF64 data chunk requires ds64 dataSize", "RF64 data chunk requires ds64 dataSize"},
-        {"rf64_ds64_data_size_zero",
-         WaveBuilder("RF64")
-             .chunk("ds64", ds64_body(0))
-             .chunk("fmt ", kStereo16)
-             .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes)
-             .bytes(),
-         "RF64 data chunk requires ds64 dataSize", "RF64 data chunk requires ds64 dataSize"},
-        {"data_of_four_gibibytes",
-         WaveBuilder("RF64")
-             .chunk("ds64", ds64_body(uint64_t{1} << 32))
-             .chunk("fmt ", kStereo16)
-             .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes)
-             .bytes(),
-         "Audio data is too large for this build", "Truncated WAVE/RF64 data chunk"},
-        {"data_size_beyond_file",
-         WaveBuilder().chunk("fmt ", kStereo16).chunk_with_size("data", 0xFFFFFFF0u, Bytes(56, 0)).bytes(),
-         "Truncated WAVE/RF64 data chunk", "Truncated WAVE/RF64 data chunk"},
-        {"adpcm_tag", canonical_wave(fmt_body(2, 2, 48000, 16), kFourBytes),
-         "Unsupported WAVE encoding (PCM/IEEE float only)", "Unsupported WAVE encoding (PCM/IEEE float only)"},
-        {"extensible_tag_in_short_fmt",
-         canonical_wave([] {
-             Bytes fmt = fmt_body(0xFFFE, 2, 48000, 16);
-             fmt.resize(39, 0);
-             return fmt;
-         }(),
-                        kFourBytes),
-         "Unsupported WAVE encoding (PCM/IEEE float only)", "Unsupported WAVE encoding (PCM/IEEE float only)"},
-        {"extensible_other_subformat", canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 2), kFourBytes),
-         "Unsupported WAVE encoding (PCM/IEEE float only)", "Unsupported WAVE encoding (PCM/IEEE float only)"},
-        {"eight_bit_pcm", canonical_wave(fmt_body(1, 2, 48000, 8), kFourBytes),
-         "Supported WAVE depths: 16/24/32-bit", "Supported WAVE depths: 16/24/32-bit"},
-        {"sixty_four_bit_float", canonical_wave(fmt_body(3, 1, 48000, 64), Bytes(8, 0)),
-         "Supported WAVE depths: 16/24/32-bit", "Supported WAVE depths: 16/24/32-bit"},
-        {"sixteen_bit_float", canonical_wave(fmt_body(3, 2, 48000, 16), kFourBytes),
-         "Only float32 WAVE is supported", "Only float32 WAVE is supported"},
-        {"partial_stereo_frame", canonical_wave(kStereo16, Bytes(6, 0)),
+        {"no_ds64", rf64_sized_by_ds64(0), "RF64 data chunk requires ds64 dataSize",
+         "RF64 data chunk requires ds64 dataSize"},
+        {"four_gibibytes", rf64_sized_by_ds64(uint64_t{1} << 32), "Audio data is too large for this build",
+         "Truncated WAVE/RF64 data chunk"},
+        {"adpcm", canonical_wave(fmt_body(2, 2, 48000, 16), kFourBytes), encoding, encoding},
+        {"other_subformat", canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 2), kFourBytes), encoding, encoding},
+        {"eight_bit", canonical_wave(fmt_body(1, 2, 48000, 8), kFourBytes), "Supported WAVE depths: 16/24/32-bit",
+         "Supported WAVE depths: 16/24/32-bit"},
+        {"float16", canonical_wave(fmt_body(3, 2, 48000, 16), kFourBytes), "Only float32 WAVE is supported",
+         "Only float32 WAVE is supported"},
+        {"partial_frame", canonical_wave(kStereo16, Bytes(6, 0)),
          "WAVE data size is not aligned to complete sample frames",
          "WAVE data size is not aligned to complete sample frames"},
     };
-}
-
-TEST(WaveReaderMessages, EveryMalformedFileFailsWithItsMessage) {
-    TempDir dir;
-    for (const MalformedCase& c : malformed_cases()) {
+    TempDirectory dir;
+    for (const Case& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".wav");
-        write_file(path, c.file);
-        EXPECT_EQ(whole_file_error(path), c.whole_file_message) << c.name;
-        EXPECT_EQ(streaming_error(path), c.streaming_message) << c.name;
+        write_file_bytes(path, c.file);
+        EXPECT_EQ(error_of([&] { read_wave_file(path); }), c.whole_file) << c.name;
+        EXPECT_EQ(error_of([&] { read_streaming(path); }), c.streaming) << c.name;
     }
-}
-
-TEST(WaveReaderMessages, MissingFileNamesThePathAsGiven) {
-    TempDir dir;
-    const std::string path = dir.file("absent.wav");
-    EXPECT_EQ(whole_file_error(path), "Cannot open input: " + path);
-    EXPECT_EQ(streaming_error(path), "Cannot open input: " + path);
+    const std::string absent = dir.file("absent.wav");
+    EXPECT_EQ(error_of([&] { read_wave_file(absent); }), "Cannot open input: " + absent);
+    EXPECT_EQ(error_of([&] { read_streaming(absent); }), "Cannot open input: " + absent);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
@@ -144,8 +106,9 @@ TEST(WaveReaderMessages, MissingFileNamesThePathAsGiven) {
     rlimit cap{};
     cap.rlim_cur = cap.rlim_max = rlim_t{2} << 30;
     setrlimit(RLIMIT_AS, &cap);
-    const bool expected = whole_file_error(path) == "Truncated WAVE/RF64 data chunk" &&
-                          streaming_error(path) == "Truncated WAVE/RF64 data chunk";
+    const std::string truncated = "Truncated WAVE/RF64 data chunk";
+    const bool expected = error_of([&] { read_wave_file(path); }) == truncated &&
+                          error_of([&] { read_streaming(path); }) == truncated;
     std::_Exit(expected ? 0 : 1);
 }
 #endif
@@ -154,39 +117,22 @@ TEST(WaveReaderMessages, HugeDeclaredDataSizeFailsWithoutAllocatingIt) {
     // 0xFFFFFFF0 bytes announced in a 100-byte file must be refused before a
     // buffer of that size exists: the read runs in a child whose address
     // space is capped at 2 GiB, where such an allocation would throw bad_alloc.
-    TempDir dir;
+    TempDirectory dir;
     const Bytes file = WaveBuilder().chunk("fmt ", kStereo16).chunk_with_size("data", 0xFFFFFFF0u, Bytes(56, 0)).bytes();
     ASSERT_EQ(file.size(), 100u);
     const std::string path = dir.file("huge.wav");
-    write_file(path, file);
+    write_file_bytes(path, file);
 #if defined(__SANITIZE_ADDRESS__)
-    EXPECT_EQ(whole_file_error(path), "Truncated WAVE/RF64 data chunk");
+    EXPECT_EQ(error_of([&] { read_wave_file(path); }), "Truncated WAVE/RF64 data chunk");
 #else
     EXPECT_EXIT(read_with_capped_memory(path), ::testing::ExitedWithCode(0), "");
 #endif
 }
 
-TEST(WaveReaderMessages, TrailingBytesAfterLastChunk) {
-    TempDir dir;
-    const Bytes base = canonical_wave(kStereo16, kFourBytes);
-    for (size_t extra = 1; extra <= 7; ++extra) {
-        Bytes file = base;
-        file.insert(file.end(), extra, 'x');
-        const std::string path = dir.file("trailing" + std::to_string(extra) + ".wav");
-        write_file(path, file);
-        // Up to three bytes cannot hold a chunk id; four to seven hold an id but not its size.
-        EXPECT_EQ(whole_file_error(path), extra < 4 ? "(no error)" : "Unexpected end of WAVE file") << extra;
-    }
-}
-
-TEST(WaveReaderMessages, StreamingBlockLargerThanFourGibibytesIsRefused) {
-    TempDir dir;
+TEST(WaveReaderMessages, StreamingBlocksAreLimitedAndCheckedAgainstTheFile) {
+    TempDirectory dir;
     const std::string path = dir.file("rf64.wav");
-    WaveBuilder("RF64")
-        .chunk("ds64", ds64_body(uint64_t{1} << 33))
-        .chunk("fmt ", kStereo16)
-        .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes)
-        .write(path);
+    write_file_bytes(path, rf64_sized_by_ds64(uint64_t{1} << 33));
     StreamingWaveReader reader;
     reader.open(path);
     EXPECT_EQ(reader.total_frames(), uint64_t{1} << 31);
@@ -195,6 +141,129 @@ TEST(WaveReaderMessages, StreamingBlockLargerThanFourGibibytesIsRefused) {
               "Requested WAVE streaming chunk is too large");
     EXPECT_EQ(error_of([&] { reader.read_frames((uint64_t{1} << 30) - 1, block); }),
               "Truncated WAVE/RF64 data chunk");
+}
+
+TEST(WaveReaderLayout, PlainAndExtensibleFilesGetTheirLayout) {
+    const std::vector<std::pair<Bytes, ChannelLayout>> cases = {
+        {fmt_body(1, 6, 48000, 16), ChannelLayout::Surround51},
+        {fmt_body(1, 8, 48000, 16), ChannelLayout::Surround71},
+        {fmt_body(1, 3, 48000, 16), ChannelLayout::Unknown},
+        {fmt_extensible_body(6, 48000, 16, 0x60F, 1), ChannelLayout::Surround51},  // side surrounds
+        {fmt_extensible_body(6, 48000, 16, 0x3F, 1), ChannelLayout::Surround51},   // back surrounds
+        {fmt_extensible_body(6, 48000, 16, 0x33F, 1), ChannelLayout::Unknown},
+        {fmt_extensible_body(8, 48000, 16, 0x63F, 1), ChannelLayout::Surround71},
+        {fmt_extensible_body(8, 48000, 16, 0x6FF, 1), ChannelLayout::Unknown},
+    };
+    TempDirectory dir;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const auto& [fmt, layout] = cases[i];
+        const uint16_t channels = fmt[2];
+        const std::string path = dir.file("layout" + std::to_string(i) + ".wav");
+        write_file_bytes(path, canonical_wave(fmt, Bytes(2u * channels * 3, 0)));
+        const PcmBuffer pcm = read_wave_file(path);
+        EXPECT_EQ(pcm.layout, layout) << i;
+        EXPECT_EQ(pcm.channels, channels) << i;
+        EXPECT_EQ(pcm.frame_count(), 3u) << i;
+        StreamingWaveReader reader;
+        reader.open(path);
+        EXPECT_EQ(reader.layout(), layout) << i;
+    }
+}
+
+TEST(WaveReaderSamples, IntegerAndFloatScaling) {
+    const std::vector<int32_t> s16 = {-32768, 32767, 0, 1};
+    const std::vector<float> f32 = {1.5f, -2.0f, 0.25f, -1.0f};
+    const std::vector<float> e16 = {-1.0f, 32767 / 32768.0f, 0.0f, 1 / 32768.0f};
+    const std::vector<float> clipped = {1.0f, -1.0f, 0.25f, -1.0f};
+    Bytes any_guid_tail = fmt_extensible_body(2, 44100, 16, 3, 1);
+    for (size_t i = 26; i < 40; ++i) any_guid_tail[i] = static_cast<uint8_t>(0xA5 ^ i);
+    const std::vector<std::pair<Bytes, std::vector<float>>> cases = {
+        {canonical_wave(fmt_body(1, 2, 44100, 16), pcm_bytes(s16, 2)), e16},
+        {canonical_wave(fmt_body(1, 2, 44100, 24), pcm_bytes(std::vector<int32_t>{-8388608, 8388607, -1, 1}, 3)),
+         {-1.0f, 8388607 / 8388608.0f, -1 / 8388608.0f, 1 / 8388608.0f}},
+        {canonical_wave(fmt_body(1, 2, 44100, 32), pcm_bytes(std::vector<int32_t>{INT32_MIN, INT32_MAX, -1, 1 << 20}, 4)),
+         {-1.0f, 1.0f, -1 / 2147483648.0f, 1.0f / 2048.0f}},
+        {canonical_wave(fmt_body(3, 2, 44100, 32), float32_bytes(f32)), clipped},
+        // The sub-format GUID's first bytes decide: 03 00 is float, 01 00 is PCM, whatever its tail.
+        {canonical_wave(fmt_extensible_body(2, 44100, 32, 3, 3), float32_bytes(f32)), clipped},
+        {canonical_wave(any_guid_tail, pcm_bytes(s16, 2)), e16},
+    };
+    TempDirectory dir;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string path = dir.file("scale" + std::to_string(i) + ".wav");
+        write_file_bytes(path, cases[i].first);
+        EXPECT_EQ(read_wave_file(path).samples, cases[i].second) << i;
+        EXPECT_EQ(read_streaming(path, 1), cases[i].second) << i;
+    }
+}
+
+TEST(WaveReaderChunks, WalkRules) {
+    TempDirectory dir;
+    const Bytes first = pcm_bytes(std::vector<int32_t>{100, -100}, 2);
+    const Bytes second = pcm_bytes(std::vector<int32_t>{7, 8}, 2);
+    const Bytes odd = {1, 2, 3};
+    const std::vector<float> expected = {100 / 32768.0f, -100 / 32768.0f};
+    const std::vector<float> expected_second = {7 / 32768.0f, 8 / 32768.0f};
+    // Both readers' samples; the streaming side stays empty when it refuses the file.
+    const auto both = [&](const WaveBuilder& file) {
+        const std::string path = file.write(dir.file("walk.wav"));
+        std::vector<float> streamed;
+        error_of([&] { streamed = read_streaming(path); });
+        return std::pair{read_wave_file(path).samples, streamed};
+    };
+    // An odd chunk before `fmt ` only parses when its pad byte is skipped.
+    EXPECT_EQ(both(WaveBuilder().chunk("junk", odd).chunk("fmt ", kStereo16).chunk("data", first).chunk("LIST", odd)),
+              std::pair(expected, expected));
+    // `fmt ` after `data` serves the whole-file reader; the streaming one stops at `data`.
+    EXPECT_EQ(both(WaveBuilder().chunk("data", first).chunk("fmt ", kStereo16)), std::pair(expected, std::vector<float>{}));
+    // The whole-file reader keeps the last `data`, the streaming one the first.
+    EXPECT_EQ(both(WaveBuilder().chunk("fmt ", kStereo16).chunk("data", second).chunk("data", first)),
+              std::pair(expected, expected_second));
+    // A last chunk announcing more than the file holds ends the walk quietly.
+    EXPECT_EQ(both(WaveBuilder().chunk("fmt ", kStereo16).chunk("data", first).chunk_with_size("LIST", 1000, odd)),
+              std::pair(expected, expected));
+    // RF64 table entries are skipped with the rest of ds64; in a RIFF file its size is not used.
+    EXPECT_EQ(both(WaveBuilder("RF64")
+                       .chunk("ds64", ds64_body(first.size(), 2, 2))
+                       .chunk("fmt ", kStereo16)
+                       .chunk_with_size("data", 0xFFFFFFFFu, first)
+                       .chunk("LIST", Bytes{9, 9})),
+              std::pair(expected, expected));
+    EXPECT_EQ(both(WaveBuilder().chunk("ds64", ds64_body(2)).chunk("fmt ", kStereo16).chunk("data", first)),
+              std::pair(expected, expected));
+    // A later `fmt ` overrides an earlier one.
+    const std::string two_fmt = WaveBuilder()
+                                    .chunk("fmt ", fmt_body(1, 1, 8000, 16))
+                                    .chunk("data", first)
+                                    .chunk("fmt ", fmt_body(1, 2, 96000, 16))
+                                    .write(dir.file("two_fmt.wav"));
+    EXPECT_EQ(read_wave_file(two_fmt).sample_rate, 96000u);
+}
+
+TEST(StreamingWaveReaderBlocks, DeliversBlocksUntilTheEndOrTheFileRunsOut) {
+    TempDirectory dir;
+    std::vector<int32_t> samples(5000 * 2);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 7);
+    const std::string path = dir.file("blocks.wav");
+    write_file_bytes(path, canonical_wave(kStereo16, pcm_bytes(samples, 2)));
+    StreamingWaveReader reader;
+    reader.open(path);
+    EXPECT_EQ(reader.total_frames(), 5000u);
+    std::vector<float> block(17, 1.0f);
+    EXPECT_FALSE(reader.read_frames(0, block));
+    EXPECT_TRUE(block.empty());
+    std::vector<size_t> sizes;
+    while (reader.read_frames(1792, block)) sizes.push_back(block.size() / 2);
+    EXPECT_EQ(sizes, (std::vector<size_t>{1792, 1792, 1416}));
+    EXPECT_TRUE(block.empty());
+
+    // 5000 frames announced, 3000 present: the block that reaches the end fails.
+    samples.resize(3000 * 2);
+    WaveBuilder().chunk("fmt ", kStereo16).chunk_with_size("data", 5000 * 4, pcm_bytes(samples, 2)).write(path);
+    StreamingWaveReader short_reader;
+    short_reader.open(path);
+    EXPECT_TRUE(short_reader.read_frames(1792, block));
+    EXPECT_EQ(error_of([&] { short_reader.read_frames(1792, block); }), "Truncated WAVE/RF64 data chunk");
 }
 
 }  // namespace

@@ -9,21 +9,20 @@
 namespace oskavi::test {
 
 struct ProcessResult {
-    int exit_code = -1;   // exit status; 128 + signal number when killed by a signal
-    bool signaled = false;
-    std::string out;      // everything written to standard output
-    std::string err;      // everything written to standard error
+    int exit_code = -1;  // exit status; 128 + signal number when killed by a signal
+    std::string out;     // everything written to standard output
+    std::string err;     // everything written to standard error
 };
 
-// One change to the child's environment: set to value, or unset when value is empty (nullopt).
+// One change to the child's environment: set to value, or unset when value is nullopt.
 struct EnvOverride {
     std::string name;
     std::optional<std::string> value;
 };
 
-// Runs argv[0] (looked up in PATH when it has no '/') with the given
-// arguments, standard input from /dev/null, and the parent's environment with
-// the overrides applied. A program that cannot be started yields exit code 127.
+// Runs argv[0] (looked up in PATH when it has no '/') with standard input from
+// /dev/null and the parent's environment with the overrides applied. A program
+// that cannot be started yields exit code 127.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::vector<EnvOverride>& env = {});
 
 // Runs the oskavi binary of this build with the given arguments.
@@ -32,7 +31,7 @@ ProcessResult run_oskavi(const std::vector<std::string>& args, const std::vector
 // Path of the oskavi binary of this build.
 std::string oskavi_binary();
 
-// True when a program of that name can be found in PATH.
-bool program_available(const std::string& name);
+// The lines of a program's output, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
 
 }  // namespace oskavi::test

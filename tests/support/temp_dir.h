@@ -1,6 +1,6 @@
 #pragma once
 // A fresh directory for one test's files, removed with everything in it when
-// the object goes away, plus small whole-file helpers.
+// the object goes away, plus whole-file helpers.
 
 #include <cstdint>
 #include <filesystem>

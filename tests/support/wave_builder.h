@@ -11,10 +11,8 @@ namespace oskavi::test {
 
 using Bytes = std::vector<uint8_t>;
 
-void put_u16(Bytes& out, uint16_t value);
-void put_u32(Bytes& out, uint32_t value);
-void put_u64(Bytes& out, uint64_t value);
-void put_id(Bytes& out, const char* id);  // four characters
+// Appends the low `width` bytes of value, least significant first.
+void put_le(Bytes& out, uint64_t value, int width);
 
 // A 16-byte plain `fmt ` body. Block align and byte rate are derived.
 Bytes fmt_body(uint16_t tag, uint16_t channels, uint32_t sample_rate, uint16_t bits);
@@ -24,13 +22,12 @@ Bytes fmt_body(uint16_t tag, uint16_t channels, uint32_t sample_rate, uint16_t b
 Bytes fmt_extensible_body(uint16_t channels, uint32_t sample_rate, uint16_t bits, uint32_t channel_mask,
                           uint16_t subformat, uint16_t extension_size = 22);
 
-// A `ds64` body of 28 bytes plus `table_length` zeroed 12-byte entries
-// (capped at `written_entries` so a huge length can be declared cheaply).
+// A `ds64` body of 28 bytes plus `written_entries` zeroed 12-byte table
+// entries, declaring `table_length` of them (so a huge length costs nothing).
 Bytes ds64_body(uint64_t data_size, uint32_t table_length = 0, uint32_t written_entries = 0);
 
-Bytes pcm16_bytes(std::span<const int16_t> samples);
-Bytes pcm24_bytes(std::span<const int32_t> samples);  // low 24 bits of each value
-Bytes pcm32_bytes(std::span<const int32_t> samples);
+// Integer samples stored in `width` bytes each (their low bytes), and floats.
+Bytes pcm_bytes(std::span<const int32_t> samples, int width);
 Bytes float32_bytes(std::span<const float> samples);
 
 class WaveBuilder {
@@ -42,8 +39,6 @@ public:
     WaveBuilder& chunk(const char* id, std::span<const uint8_t> body);
     // A chunk with an arbitrary size field followed by exactly `body`.
     WaveBuilder& chunk_with_size(const char* id, uint32_t size_field, std::span<const uint8_t> body);
-    // Bytes appended as they are.
-    WaveBuilder& raw(std::span<const uint8_t> bytes);
 
     Bytes bytes() const;
     // Writes the file and returns its path.
@@ -55,7 +50,5 @@ private:
 
 // A canonical file: header, `fmt ` then `data`.
 Bytes canonical_wave(const Bytes& fmt, const Bytes& data);
-
-void write_file(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace oskavi::test
