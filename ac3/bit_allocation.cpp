@@ -1,6 +1,8 @@
 #include "ac3/bit_allocation.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <stdexcept>
 
 #include "ac3/bit_allocation_tables.h"
@@ -45,6 +47,29 @@ i32 log_add(i32 a, i32 b) {
     return std::max(a, b) + a52::latab[index];
 }
 
+// With every exponent of the range at most 24 the psd lies in [0, 3072] and
+// a band's running log-add in [0, 3072 + 64 * 23] (at most 23 additions of
+// at most 64), so the difference a - b of any log-add inside a band lies in
+// [-3072, 4544]: there the latab correction is looked up by the difference
+// itself, with the absolute value, halving and clamping folded into the table.
+constexpr i32 kLowestDifference = -3072;
+constexpr i32 kHighestDifference = 3072 + 64 * 23;
+constexpr std::size_t kDifferenceCount = static_cast<std::size_t>(kHighestDifference - kLowestDifference + 1);
+
+constexpr std::array<int8_t, kDifferenceCount> make_latab_by_difference() {
+    std::array<int8_t, kDifferenceCount> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const i32 d = static_cast<i32>(i) + kLowestDifference;
+        table[i] = static_cast<int8_t>(a52::latab[static_cast<std::size_t>(std::min((d < 0 ? -d : d) >> 1, i32{255}))]);
+    }
+    return table;
+}
+
+constexpr std::array<int8_t, kDifferenceCount> kLatabByDifference = make_latab_by_difference();
+
+// log_add for operands whose difference is known to lie in the table.
+i32 log_add_bounded(i32 a, i32 b) { return std::max(a, b) + kLatabByDifference[a - b - kLowestDifference]; }
+
 // Last bin (exclusive) of a band, clipped to the allocation range.
 uint32_t band_end(int band, uint32_t end) {
     return std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
@@ -75,33 +100,54 @@ AllocationCodes look_up_codes(const BitAllocParams& p) {
 
 using BandValues = std::array<i32, a52::kBandCount + 1>;
 
-// Log-adds the psd of the bins of each band inside [start, end), in bin
-// order within each band. Bands are independent of one another, so four
-// neighbouring bands (mostly of equal width) are summed side by side to keep
-// several of the latency-bound chains in flight at once.
-void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
-    constexpr int kLanes = 4;
-    const int first_band = a52::masktab[m.start];
-    const int end_band = a52::masktab[m.end - 1] + 1;
-    for (int band = first_band; band < end_band; band += kLanes) {
-        const int lanes = std::min(kLanes, end_band - band);
-        std::array<uint32_t, kLanes> first{};
-        std::array<uint32_t, kLanes> count{};
-        std::array<i32, kLanes> value{};
-        uint32_t longest = 0;
-        for (int l = 0; l < lanes; ++l) {
-            first[l] = std::max<uint32_t>(a52::bndtab[band + l], m.start);
-            count[l] = band_end(band + l, m.end) - first[l];
-            value[l] = m.psd[first[l]];
-            longest = std::max(longest, count[l]);
+// Log-add of the psd of bins [first, last) in bin order.
+template <i32 (*LogAdd)(i32, i32)>
+i32 integrate_band(const BitAllocationMask& m, uint32_t first, uint32_t last) {
+    i32 value = m.psd[first];
+    for (uint32_t bin = first + 1; bin < last; ++bin) value = LogAdd(value, m.psd[bin]);
+    return value;
+}
+
+// Bands [band, band + count) of equal `width`, all wholly inside the range:
+// each band's log-add runs in bin order, and the bands side by side so that
+// their latency-bound chains overlap. Width-1 bands are their single psd.
+template <i32 (*LogAdd)(i32, i32)>
+void integrate_equal_bands(const BitAllocationMask& m, int band, int count, uint32_t width, BandValues& bndpsd) {
+    constexpr int kMaxRun = 8;  // bands summed side by side at most
+    const uint32_t base = a52::bndtab[band];
+    for (int first = 0; first < count; first += kMaxRun) {
+        const int lanes = std::min(kMaxRun, count - first);
+        std::array<i32, kMaxRun> value{};
+        for (int l = 0; l < lanes; ++l) value[l] = m.psd[base + (first + l) * width];
+        for (uint32_t j = 1; j < width; ++j) {
+            for (int l = 0; l < lanes; ++l) value[l] = LogAdd(value[l], m.psd[base + (first + l) * width + j]);
         }
-        for (uint32_t j = 1; j < longest; ++j) {
-            for (int l = 0; l < kLanes; ++l) {
-                if (j < count[l]) value[l] = log_add(value[l], m.psd[first[l] + j]);
-            }
-        }
-        for (int l = 0; l < lanes; ++l) bndpsd[band + l] = value[l];
+        for (int l = 0; l < lanes; ++l) bndpsd[band + first + l] = value[l];
     }
+}
+
+// Log-adds the psd of the bins of each band inside [start, end), in bin
+// order within each band. A band cut by either end of the range is summed on
+// its own; the whole bands in between go in runs of equal width.
+template <i32 (*LogAdd)(i32, i32)>
+void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
+    int band = a52::masktab[m.start];
+    const int last_band = a52::masktab[m.end - 1];
+    if (a52::bndtab[band] < m.start || band_end(band, m.end) < a52::bndtab[band] + a52::bndsz[band]) {
+        bndpsd[band] = integrate_band<LogAdd>(m, m.start, band_end(band, m.end));
+        ++band;
+    }
+    if (band > last_band) return;
+    const bool last_cut = band_end(last_band, m.end) < a52::bndtab[last_band] + a52::bndsz[last_band];
+    const int whole_end = last_cut ? last_band : last_band + 1;
+    while (band < whole_end) {
+        const uint32_t width = a52::bndsz[band];
+        int run_end = band + 1;
+        while (run_end < whole_end && a52::bndsz[run_end] == width) ++run_end;
+        integrate_equal_bands<LogAdd>(m, band, run_end - band, width, bndpsd);
+        band = run_end;
+    }
+    if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
 }
 
 // Excitation of a range starting at bin 0 (full-bandwidth and LFE channels):
@@ -161,10 +207,18 @@ BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start,
     m.start = static_cast<uint16_t>(start);
     m.end = static_cast<uint16_t>(end);
     m.size = static_cast<uint16_t>(exponents.size());
-    for (uint32_t bin = start; bin < end; ++bin) m.psd[bin] = 3072 - (i32{exponents[bin]} << 7);
+    uint8_t largest = 0;
+    for (uint32_t bin = start; bin < end; ++bin) {
+        m.psd[bin] = 3072 - (i32{exponents[bin]} << 7);
+        largest = std::max(largest, exponents[bin]);
+    }
 
     BandValues bndpsd{};
-    integrate_bands(m, bndpsd);
+    if (largest <= 24) {
+        integrate_bands<log_add_bounded>(m, bndpsd);
+    } else {
+        integrate_bands<log_add>(m, bndpsd);
+    }
     const AllocationCodes codes = look_up_codes(params);
     const int bndstrt = a52::masktab[start];
     const int bndend = a52::masktab[end - 1] + 1;

@@ -1,6 +1,7 @@
 #include "ac3/exponent_strategy.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "ac3/bit_allocation.h"
@@ -51,19 +52,17 @@ public:
         : blocks_(blocks), channel_(channel), plan_(plan) {}
 
     const ExponentCandidate& get(int first, int end) {
-        if (!filled_[first][end]) {
-            table_[first][end] = segment_cost(blocks_, channel_, first, end, plan_);
-            filled_[first][end] = true;
-        }
-        return table_[first][end];
+        std::optional<ExponentCandidate>& entry = table_[first][end];
+        if (!entry) entry = segment_cost(blocks_, channel_, first, end, plan_);
+        return *entry;
     }
 
 private:
     const std::array<BlockAnalysis, kBlocksPerFrame>& blocks_;
     int channel_;
     const FramePlan& plan_;
-    std::array<std::array<ExponentCandidate, kBlocksPerFrame + 1>, kBlocksPerFrame> table_{};
-    std::array<std::array<bool, kBlocksPerFrame + 1>, kBlocksPerFrame> filled_{};
+    // Empty until costed (and so not cleared up front: a candidate is large).
+    std::array<std::array<std::optional<ExponentCandidate>, kBlocksPerFrame + 1>, kBlocksPerFrame> table_;
 };
 
 // Run starts of a channel's cheapest split of the frame into exponent runs,

@@ -1,6 +1,7 @@
 #include "ac3/exponents.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -171,17 +172,19 @@ ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t str
     std::fill(set.exponents.begin() + covered, set.exponents.end(), kMaxExponent);
     set.absolute_exponent = r[0];
     set.group_count = static_cast<uint8_t>(groups);
-    // Each difference, offset by 2, must be a base-5 digit.
-    bool in_range = true;
-    for (uint32_t j = 0; j < groups; ++j) {
-        const int d0 = r[3 * j + 1] - r[3 * j] + 2;
-        const int d1 = r[3 * j + 2] - r[3 * j + 1] + 2;
-        const int d2 = r[3 * j + 3] - r[3 * j + 2] + 2;
-        in_range &= (static_cast<unsigned>(d0) <= 4) & (static_cast<unsigned>(d1) <= 4) &
-                    (static_cast<unsigned>(d2) <= 4);
-        set.group_codes[j] = static_cast<uint8_t>(25 * d0 + 5 * d1 + d2);
+    // Each difference, offset by 2, must be a base-5 digit (in 8 bits a
+    // negative one wraps above 4). The digits first, in one pass; then three
+    // per group code.
+    std::array<uint8_t, 3 * kMaxExponentGroups> digits;
+    uint8_t largest = 0;
+    for (uint32_t i = 0; i < steps; ++i) {
+        digits[i] = static_cast<uint8_t>(r[i + 1] - r[i] + 2);
+        largest = std::max(largest, digits[i]);
     }
-    if (!in_range) throw std::runtime_error("internal exponent slew error");
+    if (largest > 4) throw std::runtime_error("internal exponent slew error");
+    for (uint32_t j = 0; j < groups; ++j) {
+        set.group_codes[j] = static_cast<uint8_t>(25 * digits[3 * j] + 5 * digits[3 * j + 1] + digits[3 * j + 2]);
+    }
     return set;
 }
 

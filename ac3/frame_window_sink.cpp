@@ -19,9 +19,7 @@ void FrameWindowSink::push(std::span<const float> interleaved) {
     const size_t frame_floats = static_cast<size_t>(kSamplesPerFrame) * channels_;
     while (!interleaved.empty()) {
         const size_t take = std::min(interleaved.size(), frame_floats - pending_.size());
-        // Appended one by one into the reserved capacity: the pipelines push
-        // a single frame at a time, where a range insert costs far more.
-        for (size_t i = 0; i < take; ++i) pending_.push_back(interleaved[i]);
+        pending_.insert(pending_.end(), interleaved.begin(), interleaved.begin() + static_cast<std::ptrdiff_t>(take));
         interleaved = interleaved.subspan(take);
         if (pending_.size() == frame_floats) emit();
     }
@@ -32,9 +30,12 @@ void FrameWindowSink::emit() {
     window.sample_rate = 48000;
     window.channels = channels_;
     window.layout = layout_;
-    window.samples.assign(static_cast<size_t>(kFrameWindowFrames) * channels_, 0.0f);
-    std::copy(history_.begin(), history_.end(), window.samples.begin());
-    std::copy(pending_.begin(), pending_.end(), window.samples.begin() + static_cast<std::ptrdiff_t>(history_.size()));
+    // History, then the pending frames, then zeros up to a whole window.
+    const size_t window_floats = static_cast<size_t>(kFrameWindowFrames) * channels_;
+    window.samples.reserve(window_floats);
+    window.samples.assign(history_.begin(), history_.end());
+    window.samples.insert(window.samples.end(), pending_.begin(), pending_.end());
+    window.samples.resize(window_floats, 0.0f);
     // The next window's history is this window's last 256 frames.
     const auto tail = window.samples.end() - static_cast<std::ptrdiff_t>(history_.size());
     std::copy(tail, window.samples.end(), history_.begin());

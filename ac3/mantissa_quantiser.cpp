@@ -42,6 +42,7 @@ double scale_by_exponent(double value, int exponent) {
 struct Quantiser {
     double offset = 0.0;
     double step = 1.0;
+    double inverse_step = 1.0;  // 1 / step, rounded
     double half = 1.0;
     int64_t top = 0;
     int64_t low = 0;
@@ -57,6 +58,7 @@ constexpr std::array<Quantiser, 16> make_quantisers() {
             const double levels = a52::quant_levels[bap];
             q[bap].offset = (levels - 1.0) / levels;
             q[bap].step = 2.0 / levels;
+            q[bap].inverse_step = 1.0 / q[bap].step;
             q[bap].top = static_cast<int64_t>(a52::quant_levels[bap]) - 1;
             q[bap].symmetric = true;
         } else {
@@ -81,9 +83,19 @@ uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
     x = std::min(std::max(x, -1.0), kBelowOne);
     const Quantiser& q = kQuantisers[bap];
     // Symmetric: code k stands for (2k - (L - 1)) / L.
-    const double y = (x + q.offset) / q.step;
+    // The code is y = (x + offset) / step rounded half away from zero. With
+    // |y| below 16 the product by the rounded reciprocal lies within 1e-14 of
+    // the quotient, so it rounds to the same code unless it lies within 1e-9
+    // of a half-integer; only then is the quotient itself taken.
+    const double numerator = x + q.offset;
+    double y = numerator * q.inverse_step;
     int64_t symmetric = static_cast<int64_t>(y);
-    const double fraction = y - static_cast<double>(symmetric);
+    double fraction = y - static_cast<double>(symmetric);
+    if (std::fabs(std::fabs(fraction) - 0.5) < 1e-9) {
+        y = numerator / q.step;
+        symmetric = static_cast<int64_t>(y);
+        fraction = y - static_cast<double>(symmetric);
+    }
     symmetric += static_cast<int64_t>(fraction >= 0.5) - static_cast<int64_t>(fraction <= -0.5);
     symmetric = std::min(std::max(symmetric, int64_t{0}), q.top);
     // Two's complement, truncating towards minus infinity.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <stdexcept>
 
 #include "ac3/bit_allocation_tables.h"
@@ -30,6 +31,25 @@ constexpr std::array<uint64_t, 64> make_address_weights() {
 }
 
 constexpr std::array<uint64_t, 64> kAddressWeights = make_address_weights();
+
+// The same weights by unclamped address base - 4 * exponent, for band bases
+// in [-kBaseReach, kBaseReach] and any 8-bit exponent: entry
+// address + kLowestAddress is the weight of the clamped address, so the
+// per-bin clamp becomes part of the lookup.
+constexpr i32 kBaseReach = 256;
+constexpr i32 kLowestAddress = -kBaseReach - 4 * 255;
+constexpr std::size_t kUnclampedCount = static_cast<std::size_t>(kBaseReach - kLowestAddress + 1);
+
+constexpr std::array<uint64_t, kUnclampedCount> make_unclamped_weights() {
+    std::array<uint64_t, kUnclampedCount> weights{};
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const i32 address = static_cast<i32>(i) + kLowestAddress;
+        weights[i] = kAddressWeights[static_cast<std::size_t>(std::clamp(address, i32{0}, i32{63}))];
+    }
+    return weights;
+}
+
+constexpr std::array<uint64_t, kUnclampedCount> kUnclampedWeights = make_unclamped_weights();
 
 void check_offsets(uint8_t csnroffst, uint8_t fsnroffst) {
     if (csnroffst > 63 || fsnroffst > 15) throw std::runtime_error("invalid bit-allocation parameter");
@@ -108,9 +128,14 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
     for (int band = a52::masktab[start]; bin < end; ++band) {
         const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
         const i32 base = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
-        for (; bin < last; ++bin) {
-            const i32 address = std::clamp(base - 4 * i32{exponents[bin]}, i32{0}, i32{63});
-            packed += kAddressWeights[address];
+        if (base >= -kBaseReach && base <= kBaseReach) {
+            const uint64_t* weights = kUnclampedWeights.data() + (base - kLowestAddress);
+            for (; bin < last; ++bin) packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]});
+        } else {
+            for (; bin < last; ++bin) {
+                const i32 address = std::clamp(base - 4 * i32{exponents[bin]}, i32{0}, i32{63});
+                packed += kAddressWeights[address];
+            }
         }
     }
     return unpack(packed);

@@ -7,7 +7,7 @@
 // samples before the block, then the block's own 256.
 //
 // Two implementations compute the same values to within double rounding: the
-// fast path (fold plus a DCT-IV through a zero-padded complex FFT) and the
+// fast path (fold plus a DCT-IV through a quarter-size complex FFT) and the
 // dense path (matrix-vector product with a precomputed kernel). The public
 // entry points pick one on every call: the dense path when OSKAVI_DENSE_MDCT
 // is set, non-empty and does not begin with '0'. All tables are built once on

@@ -1,4 +1,5 @@
-// Bit allocation and frame packing costs: one channel's allocation over the
+// Exponent-set preparation, bit allocation and frame packing costs: the
+// three exponent sets of one raw spectrum, one channel's allocation over the
 // widest bandwidth, the SNR-independent mask, the baps derived from it and
 // their bit count taken straight from the mask, one stereo frame counted
 // (size probe) and written (full pack), and the probe sequence of one fit
@@ -41,6 +42,19 @@ BitAllocParams params(uint8_t csnroffst, uint8_t fsnroffst) {
     p.fsnroffst = fsnroffst;
     return p;
 }
+
+// One exponent set of each strategy from the same raw exponents: the step
+// reduction, slew limit and grouping the exponent-strategy search runs for
+// every candidate.
+void BM_PrepareExponentSets253(benchmark::State& state) {
+    std::mt19937 rng(11);
+    const RawExponents raw = raw_exponents(synthetic_block(rng));
+    for (auto _ : state) {
+        for (uint8_t strategy : {kExpD15, kExpD25, kExpD45})
+            benchmark::DoNotOptimize(prepare_exponent_set(raw, strategy, 253));
+    }
+}
+BENCHMARK(BM_PrepareExponentSets253);
 
 void BM_AllocateBits253(benchmark::State& state) {
     const std::vector<uint8_t> exps = synthetic_exponents();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "ac3/frame_window_sink.h"
 
@@ -9,6 +10,9 @@ namespace oskavi {
 namespace {
 
 constexpr uint32_t kLfe = 3;
+// Frames handed to the sink at once: one AC-3 frame's worth, so the sink
+// copies whole runs instead of being called per 48 kHz frame.
+constexpr std::size_t kBatchFrames = 1536;
 
 }  // namespace
 
@@ -16,11 +20,15 @@ PostStage::PostStage(uint32_t channels, const PreprocessOptions& options, bool b
                      FrameWindowSink* sink)
     : channels_(channels), lfe_scale_(lfe_scale), sink_(sink) {
     if (bass_processing && channels == 6 && options.bass_mode != BassMode::None) bass_.emplace(options);
+    if (sink_ != nullptr) batch_.resize(kBatchFrames * channels);
 }
 
 void PostStage::process(std::span<const float> input) {
-    const std::span<float> frame(frame_.data(), channels_);
-    std::copy(input.begin(), input.end(), frame.begin());
+    // Processed in place in the next batch slot (or scratch without a sink).
+    float* slot = sink_ != nullptr ? batch_.data() + batched_ : frame_.data();
+    const std::span<float> frame(slot, channels_);
+    // A plain loop: a library copy call would cost more than the few floats.
+    for (std::size_t c = 0; c < channels_; ++c) frame[c] = input[c];
     if (channels_ == 6) {
         if (bass_) bass_->process_frame(frame.first<6>());
         lfe_level_.add(frame[kLfe]);
@@ -32,7 +40,39 @@ void PostStage::process(std::span<const float> input) {
     stats_.lfe_peak = lfe_level_.peak;
     stats_.lfe_energy = lfe_level_.energy;
     ++stats_.frames;
-    if (sink_ != nullptr) sink_->push(frame);
+    if (sink_ == nullptr) return;
+    batched_ += channels_;
+    if (batched_ == batch_.size()) flush();
+}
+
+void PostStage::process_frames(std::span<const float> frames) {
+    const std::size_t count = frames.size() / channels_;
+    if (channels_ == 6) {
+        for (std::size_t i = 0; i < count; ++i) process(frames.subspan(i * 6, 6));
+        return;
+    }
+    // Other layouts pass unchanged: what process() does frame by frame, for
+    // the whole run at once.
+    frames = frames.first(count * channels_);
+    if (!stats_.non_silent)
+        stats_.non_silent = std::any_of(frames.begin(), frames.end(), [](float s) { return std::fabs(s) > 1e-12f; });
+    stats_.lfe_peak = lfe_level_.peak;
+    stats_.lfe_energy = lfe_level_.energy;
+    stats_.frames += count;
+    if (sink_ == nullptr) return;
+    while (!frames.empty()) {
+        const std::size_t take = std::min(frames.size(), batch_.size() - batched_);
+        std::copy_n(frames.begin(), take, batch_.begin() + static_cast<std::ptrdiff_t>(batched_));
+        batched_ += take;
+        frames = frames.subspan(take);
+        if (batched_ == batch_.size()) flush();
+    }
+}
+
+void PostStage::flush() {
+    if (sink_ == nullptr || batched_ == 0) return;
+    sink_->push(std::span<const float>(batch_.data(), batched_));
+    batched_ = 0;
 }
 
 }  // namespace oskavi

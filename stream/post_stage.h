@@ -4,9 +4,11 @@
 // plus the statistics the analysis passes collect.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "app/options.h"
 #include "dsp/bass_management.h"
@@ -37,7 +39,13 @@ public:
     PostStage(uint32_t channels, const PreprocessOptions& options, bool bass_processing, float lfe_scale,
               FrameWindowSink* sink);
 
+    // One interleaved frame. Processed frames reach the sink in batches, so
+    // flush() must follow the last frame of a pass.
     void process(std::span<const float> frame);
+    // Several interleaved frames, each as by process().
+    void process_frames(std::span<const float> frames);
+    // Hands the frames processed since the last flush to the sink.
+    void flush();
     const StreamPassStats& stats() const { return stats_; }
     StreamPassStats& stats() { return stats_; }
 
@@ -50,6 +58,8 @@ private:
     FrameWindowSink* sink_;
     StreamPassStats stats_;
     std::array<float, 8> frame_{};
+    std::vector<float> batch_;  // room for one batch of frames
+    std::size_t batched_ = 0;   // floats of batch_ not yet pushed to the sink
 };
 
 }  // namespace oskavi

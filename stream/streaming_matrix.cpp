@@ -157,6 +157,9 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
     StreamingResampler rate_stage(reader.sample_rate(), kBedChannels);
     PostStage post(kBedChannels, options, bass_processing, lfe_scale, sink);
     const ResampledFrameSink to_post = [&](std::span<const float> frame) { post.process(frame); };
+    // At 48 kHz the rate stage hands every frame on unchanged: the beds go
+    // to the post stage whole instead of frame by frame through it.
+    const bool passthrough = reader.sample_rate() == 48000;
 
     std::vector<float> block;
     std::vector<float> bed;
@@ -166,7 +169,11 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
         read += block.size() / 2;
         if (progress) progress(label, read, total);
         decode_block(block, steering, delay, matrix_scale, bed);
-        rate_stage.push(bed, to_post);
+        if (passthrough) {
+            post.process_frames(bed);
+        } else {
+            rate_stage.push(bed, to_post);
+        }
         // Accounted as in every streaming pass: the block as read, the rate
         // stage's windows and its filter taps.
         peak_bytes = std::max<uint64_t>(
@@ -174,6 +181,7 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
     }
     push_surround_tail(delay, matrix_scale, rate_stage, to_post, bed);
     rate_stage.finish(to_post);
+    post.flush();
     if (progress) progress(label, total, total);
 
     StreamPassStats stats = post.stats();

@@ -129,6 +129,9 @@ StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOp
     StreamingResampler rate_stage(reader.sample_rate(), channels);
     PostStage post(channels, options, bass_processing, lfe_scale, sink);
     const ResampledFrameSink to_post = [&](std::span<const float> frame) { post.process(frame); };
+    // At 48 kHz the rate stage hands every frame on unchanged: the blocks go
+    // to the post stage whole instead of frame by frame through it.
+    const bool passthrough = reader.sample_rate() == 48000;
 
     std::vector<float> block;
     uint64_t read = 0;
@@ -138,11 +141,16 @@ StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOp
         read += block_floats / reader.channels();
         if (progress) progress(label, read, total);
         if (folds) fold_block_in_place(block, gain, surround_scale);
-        rate_stage.push(block, to_post);
+        if (passthrough) {
+            post.process_frames(block);
+        } else {
+            rate_stage.push(block, to_post);
+        }
         peak_bytes = std::max<uint64_t>(
             peak_bytes, 4 * (block_floats + rate_stage.window_floats()) + 8 * rate_stage.filter_taps());
     }
     rate_stage.finish(to_post);
+    post.flush();
     if (progress) progress(label, total, total);
 
     StreamPassStats stats = post.stats();
