@@ -166,7 +166,7 @@ uint8_t gain_range_code(std::span<const double, 512> samples) {
 
 BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
                             bool hierarchical_detector) {
-    BlockAnalysis block;
+    BlockAnalysis block{};
     analyze_batch_into(std::span(&block, 1), source, block_number, block_switching, hierarchical_detector);
     return block;
 }

@@ -33,8 +33,13 @@ struct ChannelCouplingCoordinates {
     uint8_t new_coordinates = 1;           // cplcoe for this block
 };
 
+// The three coefficient arrays (14 KB of the record) are not zero-filled on
+// construction: every frame writes each one it uses in full (the analysis
+// the channels and the LFE, coupling the coupling channel) before anything
+// reads it, and arrays of channels a frame does not have are never read.
+// Value-initialise a record (`BlockAnalysis{}`) to get zeros everywhere.
 struct BlockAnalysis {
-    std::array<Coefficients, kMaxFbwChannels> coefficients{};
+    std::array<Coefficients, kMaxFbwChannels> coefficients;
     std::array<RawExponents, kMaxFbwChannels> raw_exponents{};
     std::array<uint8_t, kMaxFbwChannels> gainrng{};
     std::array<uint8_t, kMaxFbwChannels> blksw{};
@@ -42,14 +47,14 @@ struct BlockAnalysis {
 
     std::array<uint8_t, 4> rematflg{};
 
-    Coefficients cpl_coefficients{};  // zero outside the coupling range
+    Coefficients cpl_coefficients;  // zero outside the coupling range
     RawExponents cpl_raw_exponents{};
     std::array<ChannelCouplingCoordinates, 2> coupling{};
     std::vector<uint8_t> phsflg;  // one per coupling band, 1 = right channel inverted
     ExponentSet cpl_exponent_set;
 
     bool lfe_present = false;
-    Coefficients lfe_coefficients{};
+    Coefficients lfe_coefficients;
     RawExponents lfe_raw_exponents{};
     ExponentSet lfe_exponent_set;
 };
