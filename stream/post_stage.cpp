@@ -76,3 +76,37 @@ void PostStage::flush() {
 }
 
 }  // namespace oskavi
+
+namespace oskavi {
+
+PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessOptions& options,
+                           bool bass_processing, float lfe_scale, FrameWindowSink* sink)
+    : rate_stage_(input_rate, channels),
+      post_(channels, options, bass_processing, lfe_scale, sink),
+      // At 48 kHz the rate stage hands every frame on unchanged: blocks go to
+      // the post stage whole instead of frame by frame through it.
+      passthrough_(input_rate == 48000) {}
+
+void PassPipeline::push(std::span<const float> block, std::size_t read_floats) {
+    push_tail(block);
+    peak_bytes_ = std::max<uint64_t>(
+        peak_bytes_, 4 * (read_floats + rate_stage_.window_floats()) + 8 * rate_stage_.filter_taps());
+}
+
+void PassPipeline::push_tail(std::span<const float> frames) {
+    if (passthrough_) {
+        post_.process_frames(frames);
+    } else {
+        rate_stage_.push(frames, [this](std::span<const float> frame) { post_.process(frame); });
+    }
+}
+
+StreamPassStats PassPipeline::finish() {
+    rate_stage_.finish([this](std::span<const float> frame) { post_.process(frame); });
+    post_.flush();
+    StreamPassStats stats = post_.stats();
+    stats.buffer_bytes = static_cast<uint32_t>(peak_bytes_);
+    return stats;
+}
+
+}  // namespace oskavi

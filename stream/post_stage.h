@@ -12,6 +12,7 @@
 
 #include "app/options.h"
 #include "dsp/bass_management.h"
+#include "dsp/streaming_resampler.h"
 
 namespace oskavi {
 
@@ -60,6 +61,33 @@ private:
     std::array<float, 8> frame_{};
     std::vector<float> batch_;  // room for one batch of frames
     std::size_t batched_ = 0;   // floats of batch_ not yet pushed to the sink
+};
+
+}  // namespace oskavi
+
+namespace oskavi {
+
+// The 48 kHz side of one streaming pass: the rate stage for the input rate
+// feeding the post stage, and the pass's buffer accounting.
+class PassPipeline {
+public:
+    PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessOptions& options, bool bass_processing,
+                 float lfe_scale, FrameWindowSink* sink);
+
+    // One block at the input rate. `read_floats` is the size of the block as
+    // the reader delivered it; the workspace counts it with the rate stage's
+    // windows and filter taps.
+    void push(std::span<const float> block, std::size_t read_floats);
+    // Frames appended after the input (not counted as a block read).
+    void push_tail(std::span<const float> frames);
+    // End of input: flushes both stages; the statistics of the pass.
+    StreamPassStats finish();
+
+private:
+    StreamingResampler rate_stage_;
+    PostStage post_;
+    bool passthrough_;
+    uint64_t peak_bytes_ = 0;
 };
 
 }  // namespace oskavi

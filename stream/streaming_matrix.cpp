@@ -86,13 +86,12 @@ void decode_block(std::span<const float> stereo, MatrixSteeringState& steering, 
 
 // After the last input frame the ring still holds D surround values; they
 // leave in order over D frames whose other channels are silent.
-void push_surround_tail(SurroundDelay& delay, float scale, StreamingResampler& rate_stage,
-                        const ResampledFrameSink& to_post, std::vector<float>& bed) {
+void push_surround_tail(SurroundDelay& delay, float scale, PassPipeline& pipeline, std::vector<float>& bed) {
     for (uint64_t left = delay.frames(); left > 0;) {
         const uint64_t count = std::min(left, kBlockFrames);
         bed.clear();
         for (uint64_t i = 0; i < count; ++i) append_bed_frame(bed, 0.0f, 0.0f, 0.0f, delay.exchange(0.0f), scale);
-        rate_stage.push(bed, to_post);
+        pipeline.push_tail(bed);
         left -= count;
     }
 }
@@ -154,38 +153,21 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
     const uint64_t total = reader.total_frames();
     MatrixSteeringState steering = init_matrix_steering(reader.sample_rate());
     SurroundDelay delay(matrix_rear_delay_frames(reader.sample_rate(), rear_delay_ms));
-    StreamingResampler rate_stage(reader.sample_rate(), kBedChannels);
-    PostStage post(kBedChannels, options, bass_processing, lfe_scale, sink);
-    const ResampledFrameSink to_post = [&](std::span<const float> frame) { post.process(frame); };
-    // At 48 kHz the rate stage hands every frame on unchanged: the beds go
-    // to the post stage whole instead of frame by frame through it.
-    const bool passthrough = reader.sample_rate() == 48000;
+    PassPipeline pipeline(reader.sample_rate(), kBedChannels, options, bass_processing, lfe_scale, sink);
 
     std::vector<float> block;
     std::vector<float> bed;
     uint64_t read = 0;
-    uint64_t peak_bytes = 0;
     while (reader.read_frames(kBlockFrames, block)) {
         read += block.size() / 2;
         if (progress) progress(label, read, total);
         decode_block(block, steering, delay, matrix_scale, bed);
-        if (passthrough) {
-            post.process_frames(bed);
-        } else {
-            rate_stage.push(bed, to_post);
-        }
-        // Accounted as in every streaming pass: the block as read, the rate
-        // stage's windows and its filter taps.
-        peak_bytes = std::max<uint64_t>(
-            peak_bytes, 4 * (block.size() + rate_stage.window_floats()) + 8 * rate_stage.filter_taps());
+        // Accounted as in every streaming pass: the block as read, not the bed.
+        pipeline.push(bed, block.size());
     }
-    push_surround_tail(delay, matrix_scale, rate_stage, to_post, bed);
-    rate_stage.finish(to_post);
-    post.flush();
+    push_surround_tail(delay, matrix_scale, pipeline, bed);
+    const StreamPassStats stats = pipeline.finish();
     if (progress) progress(label, total, total);
-
-    StreamPassStats stats = post.stats();
-    stats.buffer_bytes = static_cast<uint32_t>(peak_bytes);
     return stats;
 }
 

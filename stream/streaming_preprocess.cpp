@@ -126,35 +126,19 @@ StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOp
     const float gain = rear_fold_gain(options);
     const uint64_t total = reader.total_frames();
 
-    StreamingResampler rate_stage(reader.sample_rate(), channels);
-    PostStage post(channels, options, bass_processing, lfe_scale, sink);
-    const ResampledFrameSink to_post = [&](std::span<const float> frame) { post.process(frame); };
-    // At 48 kHz the rate stage hands every frame on unchanged: the blocks go
-    // to the post stage whole instead of frame by frame through it.
-    const bool passthrough = reader.sample_rate() == 48000;
+    PassPipeline pipeline(reader.sample_rate(), channels, options, bass_processing, lfe_scale, sink);
 
     std::vector<float> block;
     uint64_t read = 0;
-    uint64_t peak_bytes = 0;
     while (reader.read_frames(kBlockFrames, block)) {
         const size_t block_floats = block.size();
         read += block_floats / reader.channels();
         if (progress) progress(label, read, total);
         if (folds) fold_block_in_place(block, gain, surround_scale);
-        if (passthrough) {
-            post.process_frames(block);
-        } else {
-            rate_stage.push(block, to_post);
-        }
-        peak_bytes = std::max<uint64_t>(
-            peak_bytes, 4 * (block_floats + rate_stage.window_floats()) + 8 * rate_stage.filter_taps());
+        pipeline.push(block, block_floats);
     }
-    rate_stage.finish(to_post);
-    post.flush();
+    const StreamPassStats stats = pipeline.finish();
     if (progress) progress(label, total, total);
-
-    StreamPassStats stats = post.stats();
-    stats.buffer_bytes = static_cast<uint32_t>(peak_bytes);
     return stats;
 }
 
