@@ -23,7 +23,6 @@ public:
     // End of input: emits a final partial chunk if any frames are pending.
     void finish();
 
-    uint64_t pending_frames() const { return pending_.size() / channels_; }
     uint64_t frames_written() const { return frames_written_; }
     // 4 * (history + pending + one window) floats, at allocated sizes.
     uint32_t workspace_bytes() const;

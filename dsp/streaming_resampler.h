@@ -75,8 +75,6 @@ public:
     // End of input: the outputs up to floor(total / 2), zeros past the end.
     void finish(const ResampledFrameSink& sink);
 
-    uint64_t frames_received() const { return window_.received(); }
-    uint64_t frames_produced() const { return next_; }
     size_t window_floats() const { return window_.floats(); }
     size_t filter_taps() const { return kHalfbandTaps; }
 
@@ -101,8 +99,6 @@ public:
     // End of input: the outputs up to floor(total * up / down), zeros past the end.
     void finish(const ResampledFrameSink& sink);
 
-    uint64_t frames_received() const { return window_.received(); }
-    uint64_t frames_produced() const { return next_; }
     size_t window_floats() const { return window_.floats(); }
     size_t filter_taps() const { return bank_.up * kPolyphaseTaps; }
 
