@@ -1,0 +1,58 @@
+// The golden set: the output bytes and console text of many runs of the built
+// binary (every layout, several rates and input rates, every switch, both
+// environment switches, both routes) against hashes recorded from the
+// reference build. Run with OSKAVI_GOLDEN_UPDATE=1 to rewrite the hashes after
+// a change that is meant to change the output.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/golden_cases.h"
+#include "tests/support/run_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace oskavi::test {
+namespace {
+
+const std::string kHashFile = std::string(OSKAVI_SOURCE_DIR) + "/tests/golden/hashes.txt";
+
+std::map<std::string, std::string> recorded_hashes() {
+    std::map<std::string, std::string> hashes;
+    std::ifstream in(kHashFile);
+    for (std::string line; std::getline(in, line);) {
+        const auto space = line.find(' ');
+        if (space != std::string::npos) hashes[line.substr(0, space)] = line.substr(space + 1);
+    }
+    return hashes;
+}
+
+TEST(GoldenOutput, EveryCaseHashesAsRecorded) {
+    const std::vector<GoldenCase> cases = golden_cases();
+    ASSERT_GT(cases.size(), 50u);
+    const TempDirectory dir;
+    std::ostringstream now;
+    for (const GoldenCase& c : cases) now << c.name << ' ' << golden_run_hash(dir, c, {}) << '\n';
+
+    if (std::getenv("OSKAVI_GOLDEN_UPDATE") != nullptr) {
+        std::ofstream(kHashFile) << now.str();
+        GTEST_SKIP() << "hashes rewritten to " << kHashFile;
+    }
+    const auto recorded = recorded_hashes();
+    std::istringstream lines(now.str());
+    for (std::string line; std::getline(lines, line);) {
+        const std::string name = line.substr(0, line.find(' '));
+        const auto it = recorded.find(name);
+        ASSERT_NE(it, recorded.end()) << "no recorded hash for " << name;
+        EXPECT_EQ(line.substr(name.size() + 1), it->second) << "case " << name;
+    }
+    EXPECT_EQ(recorded.size(), cases.size());
+}
+
+}  // namespace
+}  // namespace oskavi::test
