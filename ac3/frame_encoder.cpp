@@ -62,7 +62,7 @@ constexpr std::size_t kBlocksPerBatch = 2;
 // first_block + 1, ...) into freshly initialised records, at most
 // kBlocksPerBatch of them.
 void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
-                        bool block_switching, bool hierarchical_detector) {
+                        const EncoderSettings& settings) {
     const auto positions = fbw_positions(source.channels, source.layout);
     const std::size_t nfbw = positions.size();
     const std::size_t count = blocks.size() * nfbw;  // inputs, block-major
@@ -77,8 +77,8 @@ void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
         gather(source, first_frame, positions[c], x[i]);
         blocks[b].gainrng[c] = gain_range_code(x[i]);
     }
-    if (block_switching) {
-        if (hierarchical_detector) {
+    if (settings.block_switching) {
+        if (settings.hierarchical_transient_detector) {
             detect_transients(std::span(inputs.data(), count), std::span(switched.data(), count));
         } else {
             for (std::size_t i = 0; i < count; ++i) switched[i] = detect_transient_legacy(x[i]);
@@ -88,7 +88,7 @@ void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
         BlockAnalysis& block = blocks[i / nfbw];
         const std::size_t c = i % nfbw;
         block.blksw[c] = switched[i] ? 1 : 0;
-        block.coefficients[c] = switched[i] ? mdct_short_pair(x[i]) : mdct_long(x[i]);
+        block.coefficients[c] = switched[i] ? mdct_short_pair(x[i], settings.dense_mdct) : mdct_long(x[i], settings.dense_mdct);
         block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
     }
     if (source.channels == 6) {
@@ -97,7 +97,7 @@ void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
                 static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
             gather(source, first_frame, kLfePosition, x[0]);
             blocks[b].lfe_present = true;
-            blocks[b].lfe_coefficients = mdct_long(x[0]);  // the LFE never switches blocks
+            blocks[b].lfe_coefficients = mdct_long(x[0], settings.dense_mdct);  // the LFE never switches blocks
             blocks[b].lfe_raw_exponents = raw_exponents(blocks[b].lfe_coefficients);
         }
     }
@@ -110,7 +110,7 @@ void check_dialnorm(int32_t dialnorm_db) {
 const char* const kZeroSnrFailure = "unable to fit AC-3 frame even at zero SNR allocation";
 
 // Stages 2 to 5 of one frame, after the six blocks are analysed.
-std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, const EncoderOptions& options) {
+std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, const EncoderSettings& options) {
     const int nfbw = channels == 6 ? 5 : static_cast<int>(channels);
     const bool lfe = channels == 6;
     CouplingPlan coupling;
@@ -120,7 +120,7 @@ std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, co
     const auto attempt = [&](bool exponent_adaptation) {
         FramePlan plan = plan_frame(blocks, options.bitrate_kbps, nfbw, lfe, coupling);
         plan_exponent_reuse(blocks, plan, nfbw, lfe, exponent_adaptation, options.bitrate_kbps);
-        return fit_frame(blocks, plan, options.bitrate_kbps, options.dialnorm_db, channels);
+        return fit_frame(blocks, plan, options.bitrate_kbps, options.dialnorm_db, channels, options.full_pack_probes);
     };
     try {
         return attempt(options.exponent_adaptation);
@@ -133,12 +133,11 @@ std::vector<uint8_t> encode_analyzed_frame(Blocks& blocks, uint32_t channels, co
     return attempt(false);
 }
 
-std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderOptions& options) {
+std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderSettings& options) {
     Blocks blocks;
     for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
         analyze_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
-                           first_block + static_cast<int64_t>(b), options.block_switching,
-                           options.hierarchical_transient_detector);
+                           first_block + static_cast<int64_t>(b), options);
     }
     return encode_analyzed_frame(blocks, source.channels, options);
 }
@@ -164,21 +163,20 @@ uint8_t gain_range_code(std::span<const double, 512> samples) {
     return 3;
 }
 
-BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
-                            bool hierarchical_detector) {
+BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings) {
     BlockAnalysis block{};
-    analyze_batch_into(std::span(&block, 1), source, block_number, block_switching, hierarchical_detector);
+    analyze_batch_into(std::span(&block, 1), source, block_number, settings);
     return block;
 }
 
-std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderOptions& options) {
+std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options) {
     if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
         throw std::runtime_error("non-silent milestone currently supports mono/stereo/canonical 5.1 only");
     const PcmView source{pcm.samples, pcm.channels, pcm.layout};
     return encode_frame_from(source, static_cast<int64_t>(frame_index) * kBlocksPerFrame, options);
 }
 
-std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderOptions& options) {
+std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options) {
     if (window.sample_rate != 48000) throw std::runtime_error("AC-3 frame-window contract requires 48 kHz PCM");
     if (window.channels == 0 || window.samples.size() != static_cast<size_t>(kFrameWindowFrames) * window.channels)
         throw std::runtime_error("AC-3 frame-window contract requires exactly 1792 PCM frames");
@@ -194,12 +192,12 @@ std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const Encode
     return encode_frame_from(source, 1, options);
 }
 
-std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderOptions& options) {
+std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings& options) {
     check_dialnorm(options.dialnorm_db);
     return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels);
 }
 
-uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderOptions& options) {
+uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderSettings& options) {
     const std::vector<uint8_t> frame = make_silent_frame(channels, options);
     const uint64_t count = ac3_frame_count(frames);
     for (uint64_t f = 0; f < count; ++f) {
@@ -213,7 +211,7 @@ uint64_t ac3_frame_count(uint64_t frames) {
     return std::max<uint64_t>(1, (frames + kSamplesPerFrame - 1) / kSamplesPerFrame);
 }
 
-void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderOptions& options,
+void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderSettings& options,
                      const EncodeProgress& progress) {
     if (pcm.sample_rate != 48000) throw std::runtime_error("AC-3 core contract requires 48 kHz PCM");
     if (pcm.channels < 1 || pcm.channels > 6) throw std::runtime_error("AC-3 core supports 1..6 channels");

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ac3/frame_records.h"
-#include "app/options.h"
+#include "ac3/encoder_settings.h"
 #include "input/pcm_buffer.h"
 
 namespace oskavi {
@@ -40,20 +40,19 @@ uint8_t gain_range_code(std::span<const double, 512> samples);
 
 // Analyses one audio block whose transform covers source frames
 // 256 * (block_number - 1) .. 256 * (block_number + 1) - 1.
-BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, bool block_switching,
-                            bool hierarchical_detector);
+BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings);
 
-std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderOptions& options);
-std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderOptions& options);
-std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderOptions& options);
+std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options);
+std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options);
+std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings& options);
 
 // Digital silence of `frames` 48 kHz frames: the silent frame repeated
 // ac3_frame_count(frames) times. Returns the number of frames written; a
 // failed write throws "Failed while writing AC-3 output".
-uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderOptions& options);
+uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderSettings& options);
 
 // Whole-file route: writes ceil(frames / 1536) frames (at least one).
-void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderOptions& options,
+void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderSettings& options,
                      const EncodeProgress& progress);
 
 // Number of frames encode_pcm_file writes for a buffer of `frames` frames.

@@ -5,7 +5,6 @@
 
 #include "ac3/frame_allocation.h"
 #include "ac3/frame_packer.h"
-#include "platform/environment.h"
 
 namespace oskavi {
 namespace {
@@ -44,10 +43,10 @@ bool probe_fit(const FrameFitInput& input, uint8_t csnroffst, std::vector<uint8_
 }
 
 std::vector<uint8_t> fit_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, const FramePlan& plan,
-                               uint32_t bitrate_kbps, int32_t dialnorm_db, uint32_t channels) {
+                               uint32_t bitrate_kbps, int32_t dialnorm_db, uint32_t channels,
+                               bool full_pack_probes) {
     FrameAllocation allocation(blocks, plan, channels);
     const FrameFitInput input{blocks, plan, bitrate_kbps, dialnorm_db, channels, &allocation};
-    const bool full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
     std::vector<uint8_t> frame;
     if (probe_fit(input, kMaxCsnroffst, &frame, full_pack_probes)) return frame;
     if (!probe_fit(input, 0, nullptr, full_pack_probes))

@@ -35,6 +35,7 @@ bool probe_fit(const FrameFitInput& input, uint8_t csnroffst, std::vector<uint8_
 // The frame packed at the largest csnroffst that fits. Throws "unable to fit
 // AC-3 frame even at zero SNR allocation" when even 0 is too large.
 std::vector<uint8_t> fit_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, const FramePlan& plan,
-                               uint32_t bitrate_kbps, int32_t dialnorm_db, uint32_t channels);
+                               uint32_t bitrate_kbps, int32_t dialnorm_db, uint32_t channels,
+                               bool full_pack_probes);
 
 }  // namespace oskavi

@@ -6,7 +6,7 @@
 namespace oskavi {
 
 FrameWindowSink::FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout,
-                                 const EncoderOptions& options)
+                                 const EncoderSettings& options)
     : out_(out),
       channels_(channels),
       layout_(layout),

@@ -14,7 +14,7 @@ namespace oskavi {
 
 class FrameWindowSink {
 public:
-    FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout, const EncoderOptions& options);
+    FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout, const EncoderSettings& options);
 
     // Appends interleaved frames, emitting a frame each time 1536 are pending.
     void push(std::span<const float> interleaved);
@@ -31,7 +31,7 @@ private:
     std::ostream& out_;
     uint32_t channels_;
     ChannelLayout layout_;
-    EncoderOptions options_;
+    EncoderSettings options_;
     std::vector<float> history_;  // last 256 frames of the previous window
     std::vector<float> pending_;  // up to 1536 new frames
     uint64_t frames_written_ = 0;

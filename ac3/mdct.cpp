@@ -6,7 +6,6 @@
 #include <numbers>
 
 #include "ac3/mdct_window.h"
-#include "platform/environment.h"
 
 namespace oskavi {
 
@@ -203,14 +202,12 @@ std::array<double, 256> window_half(MdctInput samples, int half) {
 
 }  // namespace
 
-bool mdct_uses_dense_path() { return env_flag_enabled("OSKAVI_DENSE_MDCT"); }
-
-MdctOutput mdct_long(MdctInput samples) {
-    return mdct_uses_dense_path() ? mdct_long_dense(samples) : mdct_long_fast(samples);
+MdctOutput mdct_long(MdctInput samples, bool dense) {
+    return dense ? mdct_long_dense(samples) : mdct_long_fast(samples);
 }
 
-MdctOutput mdct_short_pair(MdctInput samples) {
-    return mdct_uses_dense_path() ? mdct_short_pair_dense(samples) : mdct_short_pair_fast(samples);
+MdctOutput mdct_short_pair(MdctInput samples, bool dense) {
+    return dense ? mdct_short_pair_dense(samples) : mdct_short_pair_fast(samples);
 }
 
 MdctOutput mdct_long_fast(MdctInput samples) {

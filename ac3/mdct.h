@@ -24,15 +24,13 @@ inline constexpr int kMdctCoefficients = 256;
 using MdctInput = std::span<const double, kMdctInputSamples>;
 using MdctOutput = std::array<double, kMdctCoefficients>;
 
-// X[k], k = 0..255, of the windowed 512-sample MDCT (scale -2/N).
-MdctOutput mdct_long(MdctInput samples);
+// X[k], k = 0..255, of the windowed 512-sample MDCT (scale -2/N). `dense`
+// selects the dense matrix kernel, a cross-check of the fast path.
+MdctOutput mdct_long(MdctInput samples, bool dense);
 
 // Two windowed 256-sample MDCTs (first half of the window on samples 0..255,
 // second half on 256..511), interleaved: X1[k] at 2k, X2[k] at 2k + 1.
-MdctOutput mdct_short_pair(MdctInput samples);
-
-// True when OSKAVI_DENSE_MDCT currently selects the dense path.
-bool mdct_uses_dense_path();
+MdctOutput mdct_short_pair(MdctInput samples, bool dense);
 
 // The two implementations, callable directly (benchmarks, cross-checks).
 MdctOutput mdct_long_fast(MdctInput samples);

@@ -12,14 +12,14 @@
 namespace oskavi {
 namespace {
 
-void select_generate_lfe(PreprocessOptions& p) {
+void select_generate_lfe(PreprocessSettings& p) {
     if (p.bass_mode != BassMode::None) {
         throw std::runtime_error("choose only one of --generate-lfe or --bass-management");
     }
     p.bass_mode = BassMode::GenerateLfe;
 }
 
-void select_bass_management(PreprocessOptions& p) {
+void select_bass_management(PreprocessSettings& p) {
     // Refused after --thx as well: --thx already selected bass management.
     if (p.bass_mode != BassMode::None) {
         throw std::runtime_error("choose only one of --generate-lfe or --bass-management");
@@ -27,7 +27,7 @@ void select_bass_management(PreprocessOptions& p) {
     p.bass_mode = BassMode::BassManagement;
 }
 
-void select_thx(PreprocessOptions& p) {
+void select_thx(PreprocessSettings& p) {
     // Allowed after --bass-management (and repeated): it only fixes the preset.
     if (p.bass_mode == BassMode::GenerateLfe) {
         throw std::runtime_error("choose only one of --generate-lfe or --thx");

@@ -19,6 +19,7 @@
 #include "bitstream/verify.h"
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
+#include "platform/environment.h"
 
 namespace oskavi {
 namespace {
@@ -65,7 +66,7 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
         << ")\n";
     print_ac3_line(out, cl.encoder);
     if (cl.spectral_analysis) {
-        print_spectral_report(out, analyze_spectrum(pcm));
+        print_spectral_report(out, analyze_spectrum(pcm, cl.encoder.dense_mdct));
         if (cl.preflight) {
             out << "Spectral preflight complete; no AC-3 written.\n";
             return;
@@ -148,7 +149,7 @@ void print_whole_file_header(std::ostream& out, const PcmBuffer& input, const Co
 }
 
 // Checked after the header lines and before any processing.
-void check_matrix_decode_input(const PcmBuffer& input, const PreprocessOptions& preprocess) {
+void check_matrix_decode_input(const PcmBuffer& input, const PreprocessSettings& preprocess) {
     if (input.channels != 2 || input.layout != ChannelLayout::Stereo) {
         throw std::runtime_error("--matrix-decode requires 2-channel stereo input");
     }
@@ -192,12 +193,20 @@ int run_encode(const CommandLine& cl) {
     return 0;
 }
 
+// The settings that come from the environment rather than the command line,
+// read once for the whole run.
+CommandLine with_environment(CommandLine cl) {
+    cl.encoder.dense_mdct = env_flag_enabled("OSKAVI_DENSE_MDCT");
+    cl.encoder.full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
+    return cl;
+}
+
 int run_parsed(const ParsedArguments& parsed) {
     switch (parsed.mode) {
         case RunMode::Usage: print_usage(std::cout); return 1;
         case RunMode::Features: print_features(std::cout); return 0;
         case RunMode::Verify: return verify_ac3_file(parsed.verify_path, std::cout);
-        case RunMode::Encode: return run_encode(parsed.command_line);
+        case RunMode::Encode: return run_encode(with_environment(parsed.command_line));
     }
     return 2;
 }

@@ -39,7 +39,7 @@ void print_input_line(std::ostream& out, uint32_t sample_rate, uint32_t channels
         << container_tag(path) << ")\n";
 }
 
-void print_bass_line(std::ostream& out, const PreprocessOptions& preprocess) {
+void print_bass_line(std::ostream& out, const PreprocessSettings& preprocess) {
     if (preprocess.bass_mode == BassMode::None) {
         return;
     }
@@ -54,12 +54,12 @@ void print_bass_line(std::ostream& out, const PreprocessOptions& preprocess) {
         << std::defaultfloat;
 }
 
-void print_ac3_line(std::ostream& out, const EncoderOptions& encoder) {
+void print_ac3_line(std::ostream& out, const EncoderSettings& encoder) {
     out << "AC-3:       " << encoder.bitrate_kbps << " kbps CBR, dialnorm " << encoder.dialnorm_db << " dB\n";
 }
 
 void print_streaming_summary(std::ostream& out, uint64_t ac3_frames, uint64_t delivered_frames,
-                             uint32_t peak_workspace_bytes, const EncoderOptions& encoder) {
+                             uint32_t peak_workspace_bytes, const EncoderSettings& encoder) {
     const uint64_t workspace_kib = (uint64_t{peak_workspace_bytes} + 1023) / 1024;
     const uint64_t coded_frames = ac3_frames * 1536;
     const uint64_t padding = coded_frames > delivered_frames ? coded_frames - delivered_frames : 0;

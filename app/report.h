@@ -24,14 +24,14 @@ void print_input_line(std::ostream& out, uint32_t sample_rate, uint32_t channels
 
 // Nothing without bass processing; otherwise the "Bass:" line. Leaves the
 // stream in default float notation with precision 0.
-void print_bass_line(std::ostream& out, const PreprocessOptions& preprocess);
+void print_bass_line(std::ostream& out, const PreprocessSettings& preprocess);
 
 // "AC-3:       448 kbps CBR, dialnorm -31 dB"
-void print_ac3_line(std::ostream& out, const EncoderOptions& encoder);
+void print_ac3_line(std::ostream& out, const EncoderSettings& encoder);
 
 // The "Streaming:", "Realized:" and "Padding:" lines closing a streaming
 // route. Leaves the stream in default float notation with precision 2.
 void print_streaming_summary(std::ostream& out, uint64_t ac3_frames, uint64_t delivered_frames,
-                             uint32_t peak_workspace_bytes, const EncoderOptions& encoder);
+                             uint32_t peak_workspace_bytes, const EncoderSettings& encoder);
 
 }  // namespace oskavi

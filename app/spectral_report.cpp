@@ -10,7 +10,7 @@
 
 namespace oskavi {
 
-SpectralSummary analyze_spectrum(const PcmBuffer& pcm) {
+SpectralSummary analyze_spectrum(const PcmBuffer& pcm, bool dense_mdct) {
     SpectralSummary summary;
     const uint64_t frames = pcm.frame_count();
     const uint64_t blocks = std::min<uint64_t>(6, (frames + kSamplesPerBlock - 1) / kSamplesPerBlock);
@@ -25,7 +25,7 @@ SpectralSummary analyze_spectrum(const PcmBuffer& pcm) {
                     x[i] = pcm.samples[static_cast<size_t>(frame) * pcm.channels + c];
             }
             summary.max_gainrng = std::max<int>(summary.max_gainrng, gain_range_code(x));
-            const auto coefficients = mdct_long(x);
+            const auto coefficients = mdct_long(x, dense_mdct);
             for (double v : coefficients) summary.peak_coefficient = std::max(summary.peak_coefficient, std::fabs(v));
             const RawExponents raw = raw_exponents(coefficients);
             for (uint8_t e : raw) {

@@ -18,7 +18,7 @@ struct SpectralSummary {
 };
 
 // Analyses min(6, ceil(frames / 256)) blocks of every channel.
-SpectralSummary analyze_spectrum(const PcmBuffer& pcm);
+SpectralSummary analyze_spectrum(const PcmBuffer& pcm, bool dense_mdct);
 
 void print_spectral_report(std::ostream& out, const SpectralSummary& summary);
 

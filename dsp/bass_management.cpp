@@ -30,7 +30,7 @@ float run_pair(std::array<Biquad, 2>& pair, float x) {
     return static_cast<float>(pair[1].process(first));
 }
 
-void check_bass_settings(const PcmBuffer& pcm, const PreprocessOptions& options) {
+void check_bass_settings(const PcmBuffer& pcm, const PreprocessSettings& options) {
     if (pcm.sample_rate != 48000) throw std::runtime_error("bass processing contract requires 48 kHz PCM");
     if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51)
         throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
@@ -67,7 +67,7 @@ Biquad highpass_section(double frequency_hz, double alpha_divisor) {
     return {(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
 }
 
-void check_bass_options(const PreprocessOptions& options) {
+void check_bass_options(const PreprocessSettings& options) {
     if (!(options.crossover_hz >= 40.0 && options.crossover_hz <= 120.0))
         throw std::runtime_error("crossover must be within 40..120 Hz");
     if (!(options.lfe_gain_db >= -12.0 && options.lfe_gain_db <= 6.0))
@@ -81,7 +81,7 @@ bool LfeLevel::active(uint64_t frames) const {
     return peak >= 1e-7f || rms >= 1e-8;
 }
 
-BassStage::BassStage(const PreprocessOptions& options)
+BassStage::BassStage(const PreprocessSettings& options)
     : gain_(static_cast<float>(std::pow(10.0, options.lfe_gain_db / 20.0))),
       manage_(options.bass_mode == BassMode::BassManagement) {
     const double crossover = options.thx ? 80.0 : options.crossover_hz;
@@ -112,7 +112,7 @@ float LfeLowpass::process(float lfe) {
     return v;
 }
 
-PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessOptions& options) {
+PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options) {
     if (options.bass_mode == BassMode::None) {
         if (options.thx) throw std::runtime_error("internal THX preset requires bass-management mode");
         return pcm;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/options.h"
+#include "dsp/preprocess_settings.h"
 #include "input/pcm_buffer.h"
 
 namespace oskavi {
@@ -33,7 +33,7 @@ Biquad highpass_section(double frequency_hz, double alpha_divisor);
 // The settings checks shared by both bass modes, in this order: crossover
 // within 40..120 Hz, LFE gain within -12..+6 dB, THX with a crossover
 // override other than 80 Hz.
-void check_bass_options(const PreprocessOptions& options);
+void check_bass_options(const PreprocessSettings& options);
 
 // Level of a source LFE channel, accumulated sample by sample. The source
 // counts as active when its peak reaches 1e-7 or its rms 1e-8.
@@ -56,7 +56,7 @@ struct LfeLevel {
 class BassStage {
 public:
     // bass_mode must be GenerateLfe or BassManagement; THX fixes 80 Hz.
-    explicit BassStage(const PreprocessOptions& options);
+    explicit BassStage(const PreprocessSettings& options);
     void process_frame(std::span<float, 6> frame);
 
 private:
@@ -79,7 +79,7 @@ private:
 
 // bass_mode None returns the buffer unchanged; the other modes check their
 // settings first and leave the buffer untouched when a check fails.
-PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessOptions& options);
+PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options);
 
 // 8th-order Butterworth low-pass at 120 Hz on the LFE of a 6-channel 5.1
 // buffer; any other buffer is left as it is.

@@ -9,7 +9,7 @@
 
 namespace oskavi {
 
-PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessOptions& options) {
+PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessSettings& options) {
     if (input.channels != 8 || input.layout != ChannelLayout::Surround71)
         throw std::runtime_error("7.1 downmix requires an unambiguous 7.1 channel layout");
     const float gain = static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
@@ -36,7 +36,7 @@ PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessOptions& options
     return out;
 }
 
-PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessOptions& options) {
+PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options) {
     PcmBuffer pcm = input.layout == ChannelLayout::Surround71 ? fold_71_to_51(input, options) : std::move(input);
     if (pcm.channels > 6)
         throw std::runtime_error("Input has more than 6 channels and cannot be safely mapped to AC-3");

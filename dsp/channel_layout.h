@@ -3,7 +3,7 @@
 // at 48 kHz: the 7.1 rear fold, the layout checks and the rate conversion.
 // Channel positions are never guessed.
 
-#include "app/options.h"
+#include "dsp/preprocess_settings.h"
 #include "input/pcm_buffer.h"
 
 namespace oskavi {
@@ -11,9 +11,9 @@ namespace oskavi {
 // 7.1 (L, R, C, LFE, back L, back R, side L, side R) to 5.1: the back pair is
 // scaled by the rear-fold gain and added to the side pair, with an optional
 // peak guard on the two surround outputs.
-PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessOptions& options);
+PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessSettings& options);
 
 // The whole-file chain: fold, layout checks, rate conversion.
-PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessOptions& options);
+PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options);
 
 }  // namespace oskavi

@@ -16,7 +16,7 @@ constexpr std::size_t kBatchFrames = 1536;
 
 }  // namespace
 
-PostStage::PostStage(uint32_t channels, const PreprocessOptions& options, bool bass_processing, float lfe_scale,
+PostStage::PostStage(uint32_t channels, const PreprocessSettings& options, bool bass_processing, float lfe_scale,
                      FrameWindowSink* sink)
     : channels_(channels), lfe_scale_(lfe_scale), sink_(sink) {
     if (bass_processing && channels == 6 && options.bass_mode != BassMode::None) bass_.emplace(options);
@@ -79,7 +79,7 @@ void PostStage::flush() {
 
 namespace oskavi {
 
-PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessOptions& options,
+PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessSettings& options,
                            bool bass_processing, float lfe_scale, FrameWindowSink* sink)
     : rate_stage_(input_rate, channels),
       post_(channels, options, bass_processing, lfe_scale, sink),

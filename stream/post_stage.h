@@ -10,7 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "app/options.h"
+#include "ac3/encoder_settings.h"
+#include "dsp/preprocess_settings.h"
 #include "dsp/bass_management.h"
 #include "dsp/streaming_resampler.h"
 
@@ -37,7 +38,7 @@ public:
     // the sections of options.bass_mode), then the LFE times `lfe_scale`
     // through the 120 Hz low-pass. Other channel counts pass unchanged.
     // `sink` may be null: statistics only.
-    PostStage(uint32_t channels, const PreprocessOptions& options, bool bass_processing, float lfe_scale,
+    PostStage(uint32_t channels, const PreprocessSettings& options, bool bass_processing, float lfe_scale,
               FrameWindowSink* sink);
 
     // One interleaved frame. Processed frames reach the sink in batches, so
@@ -71,7 +72,7 @@ namespace oskavi {
 // feeding the post stage, and the pass's buffer accounting.
 class PassPipeline {
 public:
-    PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessOptions& options, bool bass_processing,
+    PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessSettings& options, bool bass_processing,
                  float lfe_scale, FrameWindowSink* sink);
 
     // One block at the input rate. `read_floats` is the size of the block as

@@ -26,7 +26,7 @@ void require_canonical_stereo(const StreamingWaveReader& reader) {
 }
 
 // The checks that need no file: the delay range and LFE generation.
-void check_matrix_settings(const PreprocessOptions& options, double rear_delay_ms) {
+void check_matrix_settings(const PreprocessSettings& options, double rear_delay_ms) {
     if (!std::isfinite(rear_delay_ms) || rear_delay_ms < 0.0 || rear_delay_ms > 40.0)
         throw std::runtime_error("matrix rear delay must be within 0..40 ms");
     if (options.bass_mode == BassMode::GenerateLfe)
@@ -35,7 +35,7 @@ void check_matrix_settings(const PreprocessOptions& options, double rear_delay_m
 }
 
 // Then the input's shape and the bass settings.
-void check_matrix_input(const StreamInput& input, const PreprocessOptions& options) {
+void check_matrix_input(const StreamInput& input, const PreprocessSettings& options) {
     if (input.channels != 2 || input.layout != ChannelLayout::Stereo)
         throw std::runtime_error("--matrix-decode requires 2-channel stereo input");
     if (options.bass_mode == BassMode::BassManagement) {
@@ -144,7 +144,7 @@ uint64_t matrix_output_frames(uint32_t sample_rate, uint64_t input_frames, doubl
     }
 }
 
-StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessOptions& options, float matrix_scale,
+StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessSettings& options, float matrix_scale,
                                 double rear_delay_ms, bool bass_processing, float lfe_scale,
                                 const std::string& label, const StreamProgress& progress, FrameWindowSink* sink) {
     StreamingWaveReader reader;
@@ -172,7 +172,7 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
 }
 
 StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, const std::string& output_path,
-                                             const EncoderOptions& encoder, const PreprocessOptions& options,
+                                             const EncoderSettings& encoder, const PreprocessSettings& options,
                                              double rear_delay_ms, MatrixDecodeStats* stats,
                                              const StreamProgress& progress) {
     check_matrix_settings(options, rear_delay_ms);

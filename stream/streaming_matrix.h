@@ -11,7 +11,8 @@
 
 #include <string>
 
-#include "app/options.h"
+#include "ac3/encoder_settings.h"
+#include "dsp/preprocess_settings.h"
 #include "dsp/matrix_decode.h"
 #include "stream/post_stage.h"
 #include "stream/streaming_preprocess.h"
@@ -42,7 +43,7 @@ uint64_t matrix_output_frames(uint32_t sample_rate, uint64_t input_frames, doubl
 // stage and the post stage (bass step when `bass_processing`, LFE times
 // `lfe_scale` and 120 Hz low-pass). Every 48 kHz frame goes to `sink`, or
 // nowhere when it is null.
-StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessOptions& options, float matrix_scale,
+StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessSettings& options, float matrix_scale,
                                 double rear_delay_ms, bool bass_processing, float lfe_scale,
                                 const std::string& label, const StreamProgress& progress, FrameWindowSink* sink);
 
@@ -50,7 +51,7 @@ StreamPassStats run_matrix_pass(const std::string& input_path, const PreprocessO
 // rear delay once the analysis pass has run. Nothing is written before the
 // analysis passes succeed.
 StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, const std::string& output_path,
-                                             const EncoderOptions& encoder, const PreprocessOptions& options,
+                                             const EncoderSettings& encoder, const PreprocessSettings& options,
                                              double rear_delay_ms, MatrixDecodeStats* stats,
                                              const StreamProgress& progress);
 

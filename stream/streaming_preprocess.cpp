@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint64_t kBlockFrames = 4096;
 
-float rear_fold_gain(const PreprocessOptions& options) {
+float rear_fold_gain(const PreprocessSettings& options) {
     return static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
 }
 
@@ -51,7 +51,7 @@ ChannelLayout output_layout(const StreamInput& input) {
     return input.layout == ChannelLayout::Surround71 ? ChannelLayout::Surround51 : input.layout;
 }
 
-void validate(const StreamInput& input, const PreprocessOptions& options) {
+void validate(const StreamInput& input, const PreprocessSettings& options) {
     if (!is_supported_input_rate(input.sample_rate))
         throw std::runtime_error("Supported input rates: 44.1/48/88.2/96/176.4/192 kHz");
     if (input.layout == ChannelLayout::Unknown && input.channels > 2)
@@ -71,7 +71,7 @@ struct AnalysisResult {
     float lfe_scale = 1.0f;
 };
 
-AnalysisResult run_analysis_passes(const StreamInput& input, const PreprocessOptions& options, float surround_scale,
+AnalysisResult run_analysis_passes(const StreamInput& input, const PreprocessSettings& options, float surround_scale,
                                    const StreamProgress& progress) {
     AnalysisResult result;
     if (options.bass_mode == BassMode::None) {
@@ -101,7 +101,7 @@ StreamInput read_stream_header(const std::string& path) {
     return {path, reader.sample_rate(), reader.channels(), reader.layout(), reader.total_frames()};
 }
 
-float analyse_rear_fold(const StreamInput& input, const PreprocessOptions& options) {
+float analyse_rear_fold(const StreamInput& input, const PreprocessSettings& options) {
     StreamingWaveReader reader;
     reader.open(input.path);
     const float gain = rear_fold_gain(options);
@@ -116,7 +116,7 @@ float analyse_rear_fold(const StreamInput& input, const PreprocessOptions& optio
     return peak > 1.0f ? 1.0f / peak : 1.0f;
 }
 
-StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOptions& options, float surround_scale,
+StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessSettings& options, float surround_scale,
                                     bool bass_processing, float lfe_scale, const std::string& label,
                                     const StreamProgress& progress, FrameWindowSink* sink) {
     StreamingWaveReader reader;
@@ -143,7 +143,7 @@ StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOp
 }
 
 StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, const std::string& output_path,
-                                                 const EncoderOptions& encoder, const PreprocessOptions& options,
+                                                 const EncoderSettings& encoder, const PreprocessSettings& options,
                                                  const StreamProgress& progress) {
     const StreamInput input = read_stream_header(input_path);
     validate(input, options);

@@ -10,7 +10,8 @@
 #include <functional>
 #include <string>
 
-#include "app/options.h"
+#include "ac3/encoder_settings.h"
+#include "dsp/preprocess_settings.h"
 #include "input/pcm_buffer.h"
 #include "stream/post_stage.h"
 
@@ -42,21 +43,21 @@ StreamInput read_stream_header(const std::string& path);
 // Surround scale of the 7.1 fold's peak guard: 1/peak of the folded
 // surrounds when that peak exceeds 1.0, else 1.0. Reads the file once,
 // without progress reports.
-float analyse_rear_fold(const StreamInput& input, const PreprocessOptions& options);
+float analyse_rear_fold(const StreamInput& input, const PreprocessSettings& options);
 
 // One pass over the file, re-opened and read from the start in 4096-frame
 // blocks: 7.1 fold (surrounds times `surround_scale`), rate stage, then the
 // post stage (bass step when `bass_processing`, LFE times `lfe_scale` and
 // 120 Hz low-pass). Every 48 kHz frame goes to `sink`, or nowhere when it is
 // null. Progress, when given, is reported per block and once at the end.
-StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessOptions& options, float surround_scale,
+StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessSettings& options, float surround_scale,
                                     bool bass_processing, float lfe_scale, const std::string& label,
                                     const StreamProgress& progress, FrameWindowSink* sink);
 
 // The whole route. Nothing is written before the analysis passes succeed;
 // the output file is then created and filled.
 StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, const std::string& output_path,
-                                                 const EncoderOptions& encoder, const PreprocessOptions& options,
+                                                 const EncoderSettings& encoder, const PreprocessSettings& options,
                                                  const StreamProgress& progress);
 
 }  // namespace oskavi

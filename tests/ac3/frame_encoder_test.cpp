@@ -45,7 +45,7 @@ PcmBuffer music_like_pcm(uint32_t channels, double seconds, double correlation =
     return pcm;
 }
 
-std::vector<uint8_t> encode_to_bytes(const PcmBuffer& pcm, const EncoderOptions& options, const TempDirectory& dir) {
+std::vector<uint8_t> encode_to_bytes(const PcmBuffer& pcm, const EncoderSettings& options, const TempDirectory& dir) {
     encode_pcm_file(pcm, dir.file("out.ac3"), options, {});
     return test::file_bytes(dir.file("out.ac3"));
 }
@@ -72,7 +72,7 @@ TEST_P(EveryRate, DecodesCleanlyAtTheExpectedSizeAndResemblesTheInput) {
     for (size_t i = 0; i < kAc3Bitrates.size(); ++i) {
         const uint32_t rate = kAc3Bitrates[i];
         SCOPED_TRACE(std::to_string(channels) + " ch at " + std::to_string(rate) + " kbit/s");
-        EncoderOptions options;
+        EncoderSettings options;
         options.bitrate_kbps = rate;
         const std::string path = dir.file("out" + std::to_string(rate) + ".ac3");
         const std::string error = error_of([&] { encode_pcm_file(pcm, path, options, {}); });
@@ -108,7 +108,7 @@ TEST(FrameEncoder, SurroundChannelsComeBackInTheirOwnPositions) {
     for (size_t i = 0; i < pcm.samples.size(); ++i)
         pcm.samples[i] = static_cast<float>(0.4 * std::sin(2.0 * std::numbers::pi * tones[i % 6] * (i / 6) / 48000.0));
     TempDirectory dir;
-    encode_to_bytes(pcm, EncoderOptions{}, dir);
+    encode_to_bytes(pcm, EncoderSettings{}, dir);
     const auto decoded = test::decode_ac3(dir.file("out.ac3"), 6);
     ASSERT_EQ(decoded.errors, "");
     for (uint32_t c = 0; c < 6; ++c) EXPECT_GT(test::channel_snr_db(pcm.samples, decoded.samples, 6, c, 256), 20.0) << c;
@@ -131,7 +131,7 @@ TEST(FrameEncoder, CouplingIsUsedOnlyWhereTheRateAllowsIt) {
     const long frames = static_cast<long>(ac3_frame_count(pcm.frame_count()));
     TempDirectory dir;
     for (uint32_t rate : {112u, 192u, 320u}) {
-        EncoderOptions options;
+        EncoderSettings options;
         options.bitrate_kbps = rate;
         const long coupled = coupled_frames(encode_to_bytes(pcm, options, dir), 4 * rate);
         if (rate == 192) {
@@ -152,17 +152,17 @@ TEST(FrameEncoder, CodingSwitchesProduceValidStreams) {
     const struct {
         const char* name;
         uint32_t kbps;
-        std::function<void(EncoderOptions&)> apply;
+        std::function<void(EncoderSettings&)> apply;
     } switches[] = {
-        {"no coupling", 192, [](EncoderOptions& o) { o.coupling = false; }},
-        {"no coordinate reuse", 192, [](EncoderOptions& o) { o.coupling_coordinate_reuse = false; }},
-        {"no block switching", 192, [](EncoderOptions& o) { o.block_switching = false; }},
-        {"legacy detector", 192, [](EncoderOptions& o) { o.hierarchical_transient_detector = false; }},
-        {"no exponent adaptation", 448, [](EncoderOptions& o) { o.exponent_adaptation = false; }},
+        {"no coupling", 192, [](EncoderSettings& o) { o.coupling = false; }},
+        {"no coordinate reuse", 192, [](EncoderSettings& o) { o.coupling_coordinate_reuse = false; }},
+        {"no block switching", 192, [](EncoderSettings& o) { o.block_switching = false; }},
+        {"legacy detector", 192, [](EncoderSettings& o) { o.hierarchical_transient_detector = false; }},
+        {"no exponent adaptation", 448, [](EncoderSettings& o) { o.exponent_adaptation = false; }},
     };
     for (const auto& s : switches) {
         SCOPED_TRACE(s.name);
-        EncoderOptions options;
+        EncoderSettings options;
         options.bitrate_kbps = s.kbps;
         const auto reference = encode_to_bytes(pcm, options, dir);
         s.apply(options);
@@ -178,7 +178,7 @@ TEST(FrameEncoder, WholeFileAndFrameWindowSinkWriteIdenticalBytes) {
         // Not a whole number of frames, so the final partial chunk is covered.
         const PcmBuffer pcm = music_like_pcm(channels, 0.5);
         TempDirectory dir;
-        EncoderOptions options;
+        EncoderSettings options;
         options.bitrate_kbps = channels == 2 ? 192 : 448;
         const auto whole = encode_to_bytes(pcm, options, dir);
         std::ostringstream streamed;
@@ -199,7 +199,7 @@ TEST(FrameEncoder, FrameCountCoversThePaddedInput) {
     EXPECT_EQ(ac3_frame_count(1536), 1u);
     EXPECT_EQ(ac3_frame_count(1537), 2u);
     TempDirectory dir;
-    EXPECT_EQ(encode_to_bytes(PcmBuffer{48000, 2, ChannelLayout::Stereo, {}}, EncoderOptions{}, dir).size(), 1792u);
+    EXPECT_EQ(encode_to_bytes(PcmBuffer{48000, 2, ChannelLayout::Stereo, {}}, EncoderSettings{}, dir).size(), 1792u);
 }
 
 TEST(FrameEncoder, SilentInputRepeatsOneSilentFrameForAnyChannelCount) {
@@ -209,7 +209,7 @@ TEST(FrameEncoder, SilentInputRepeatsOneSilentFrameForAnyChannelCount) {
                                          ChannelLayout::Unknown, ChannelLayout::Unknown, ChannelLayout::Surround51};
         PcmBuffer pcm{48000, channels, layouts[channels - 1], {}};
         pcm.samples.assign(4000 * channels, 1e-12f);  // within the silence threshold
-        EncoderOptions options;
+        EncoderSettings options;
         options.bitrate_kbps = 96;
         const auto bytes = encode_to_bytes(pcm, options, dir);
         const std::vector<uint8_t> silent = make_silent_frame(channels, options);
@@ -228,7 +228,7 @@ TEST(FrameEncoder, SilentInputRepeatsOneSilentFrameForAnyChannelCount) {
 TEST(FrameEncoder, RejectsContractViolationsWithTheirMessages) {
     TempDirectory dir;
     PcmBuffer pcm = music_like_pcm(2, 0.05);
-    EncoderOptions options;
+    EncoderSettings options;
     const auto encode = [&](const std::string& path = "x.ac3") {
         return error_of([&] { encode_pcm_file(pcm, path[0] == '/' ? path : dir.file(path), options, {}); });
     };
@@ -249,7 +249,7 @@ TEST(FrameEncoder, RejectsContractViolationsWithTheirMessages) {
 
 TEST(FrameEncoder, FrameWindowContract) {
     const FrameWindow window{48000, 2, ChannelLayout::Stereo, std::vector<float>(1792 * 2, 0.0f)};
-    EXPECT_EQ(encode_frame_window(window, EncoderOptions{}).size(), 1792u);
+    EXPECT_EQ(encode_frame_window(window, EncoderSettings{}).size(), 1792u);
     const struct {
         std::function<void(FrameWindow&)> change;
         const char* message;
@@ -264,7 +264,7 @@ TEST(FrameEncoder, FrameWindowContract) {
     for (const auto& c : cases) {
         FrameWindow w = window;
         c.change(w);
-        EXPECT_EQ(error_of([&] { encode_frame_window(w, EncoderOptions{}); }), c.message);
+        EXPECT_EQ(error_of([&] { encode_frame_window(w, EncoderSettings{}); }), c.message);
     }
 }
 

@@ -235,7 +235,7 @@ Frame handmade_frame(const std::vector<float>& input, uint32_t f, uint32_t endma
                 samples[i] = n >= 0 ? input[2 * n + ch] : 0.0;
             }
             BlockAnalysis& block = frame.blocks[blk];
-            block.coefficients[ch] = mdct_long(samples);
+            block.coefficients[ch] = mdct_long(samples, false);
             block.raw_exponents[ch] = raw_exponents(block.coefficients[ch]);
             for (int k = 0; k < kBinsPerBlock; ++k) minimum[k] = std::min(minimum[k], block.raw_exponents[ch][k]);
         }

@@ -27,7 +27,7 @@ TEST(Report, InputLineUsesLayoutLabelAndContainerTagOfTheName) {
 }
 
 TEST(Report, StreamingSummaryRoundsWorkspaceAndPadding) {
-    EncoderOptions e;
+    EncoderSettings e;
     e.bitrate_kbps = 192;
     std::ostringstream padded;
     print_streaming_summary(padded, 3, 4000, 1025, e);

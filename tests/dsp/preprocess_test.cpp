@@ -60,7 +60,7 @@ TEST(SampleRateConversion, PassesAudioBandAndRejectsAliases) {
 }
 
 TEST(ChannelLayoutChain, RearFoldWithAndWithoutPeakGuard) {
-    PreprocessOptions options;
+    PreprocessSettings options;
     const PcmBuffer input = constant(48000, 8, ChannelLayout::Surround71, 10, 0.9f);
     const PcmBuffer guarded = fold_71_to_51(input, options);
     ASSERT_EQ(guarded.channels, 6u);
@@ -87,7 +87,7 @@ TEST(BassManagement, FiltersKeepBassWhereItBelongs) {
     EXPECT_NEAR(rms_of(low, 3, 4800), 0.5 / std::sqrt(2.0), 0.01);
     EXPECT_LT(rms_of(high, 3, 4800), 1e-5);
 
-    PreprocessOptions options;
+    PreprocessSettings options;
     options.bass_mode = BassMode::BassManagement;
     const PcmBuffer managed = apply_bass_processing(tone(48000, 6, ChannelLayout::Surround51, 48000, 30.0, 0), options);
     EXPECT_LT(rms_of(managed, 0, 9600), 0.05);  // the mains lose their bass to the LFE
@@ -95,7 +95,7 @@ TEST(BassManagement, FiltersKeepBassWhereItBelongs) {
 }
 
 TEST(BassManagement, GeneratedLfeLeavesTheMainsAlone) {
-    PreprocessOptions options;
+    PreprocessSettings options;
     options.bass_mode = BassMode::GenerateLfe;
     PcmBuffer input = tone(48000, 6, ChannelLayout::Surround51, 9600, 50.0);
     for (size_t i = 0; i < input.frame_count(); ++i) input.samples[i * 6 + 3] = 0.0f;
@@ -108,12 +108,12 @@ TEST(BassManagement, GeneratedLfeLeavesTheMainsAlone) {
 TEST(BassManagement, SettingChecks) {
     const PcmBuffer surround = constant(48000, 6, ChannelLayout::Surround51, 10, 0.0f);
     const auto error_with = [&](auto change, const PcmBuffer& pcm) {
-        PreprocessOptions options;
+        PreprocessSettings options;
         options.bass_mode = BassMode::BassManagement;
         change(options);
         return error_of([&] { apply_bass_processing(pcm, options); });
     };
-    const auto nothing = [](PreprocessOptions&) {};
+    const auto nothing = [](PreprocessSettings&) {};
     EXPECT_EQ(error_with(nothing, constant(44100, 6, ChannelLayout::Surround51, 10, 0.0f)),
               "bass processing contract requires 48 kHz PCM");
     EXPECT_EQ(error_with([](auto& o) { o.crossover_hz = 39.9; }, surround), "crossover must be within 40..120 Hz");

@@ -80,7 +80,7 @@ TEST_F(StreamingMatrix, RunsItsPassesAndDeliversTheDelayedTail) {
     samples.resize(frames * 2);
     tools::write_wav(input, samples, 44100, 2, 16);
     for (const bool thx : {false, true}) {
-        PreprocessOptions options;
+        PreprocessSettings options;
         options.bass_mode = thx ? BassMode::BassManagement : BassMode::None;
         options.thx = thx;
         Strings passes;
@@ -104,7 +104,7 @@ TEST_F(StreamingMatrix, RunsItsPassesAndDeliversTheDelayedTail) {
 TEST_F(StreamingMatrix, SilentInputWritesSilentFramesWithoutEncoding) {
     const std::string input = dir_.file("silent.wav");
     tools::write_wav(input, std::vector<float>(2 * 22050, 0.0f), 44100, 2, 16);
-    const std::vector<uint8_t> frame = make_silent_frame(6, EncoderOptions{});
+    const std::vector<uint8_t> frame = make_silent_frame(6, EncoderSettings{});
     std::vector<uint8_t> expected;
     for (uint64_t i = 0; i < ac3_frame_count(matrix_output_frames(44100, 22050, 20.0)); ++i)
         expected.insert(expected.end(), frame.begin(), frame.end());
@@ -115,7 +115,7 @@ TEST_F(StreamingMatrix, SilentInputWritesSilentFramesWithoutEncoding) {
 }
 
 TEST_F(StreamingMatrix, RefusesBadSettingsBeforeOpeningOrWriting) {
-    PreprocessOptions generate;
+    PreprocessSettings generate;
     generate.bass_mode = BassMode::GenerateLfe;
     // A file that does not exist is never opened: the option check comes first.
     EXPECT_EQ(test::error_of([&] {

@@ -51,13 +51,13 @@ protected:
         return dir_.file(name);
     }
 
-    Bytes whole_file_ac3(const std::string& input, const PreprocessOptions& preprocess) {
+    Bytes whole_file_ac3(const std::string& input, const PreprocessSettings& preprocess) {
         encode_pcm_file(preprocess_to_48k(read_input(input), preprocess), dir_.file("whole.ac3"), {}, {});
         return file_bytes(dir_.file("whole.ac3"));
     }
 
     // Runs the streaming route into streamed.ac3, keeping every progress call.
-    StreamingSummary stream(const std::string& input, const PreprocessOptions& preprocess) {
+    StreamingSummary stream(const std::string& input, const PreprocessSettings& preprocess) {
         calls_.clear();
         return encode_wav_streaming_preprocess(input, dir_.file("streamed.ac3"), {}, preprocess,
                                                [this](const std::string& label, uint64_t done, uint64_t total) {
@@ -117,7 +117,7 @@ TEST_F(StreamingPreprocess, WritesTheSameBytesAsTheWholeFileRoute) {
             samples[i * 6 + 3] = 0.0f;
         }
         const std::string input = write_input("in.wav", samples, c.rate, c.channels, c.bits);
-        PreprocessOptions options;
+        PreprocessSettings options;
         options.bass_mode = c.mode;
         options.peak_guard = c.peak_guard;
         options.lfe_gain_db = 6.0;
@@ -139,7 +139,7 @@ TEST_F(StreamingPreprocess, SilentInputWritesSilentFramesWithoutEncoding) {
     const StreamingSummary summary = stream(input, {});
     EXPECT_EQ(summary.delivered_frames, 10000u * 160 / 147);
     EXPECT_EQ(passes(), (Labels{"Preprocessing"}));  // no encoding pass
-    const Bytes silent = make_silent_frame(6, EncoderOptions{});
+    const Bytes silent = make_silent_frame(6, EncoderSettings{});
     Bytes expected;
     for (uint64_t f = 0; f < (10000u * 160 / 147 + 1535) / 1536; ++f) expected.insert(expected.end(), silent.begin(), silent.end());
     EXPECT_EQ(streamed(), expected);
@@ -148,7 +148,7 @@ TEST_F(StreamingPreprocess, SilentInputWritesSilentFramesWithoutEncoding) {
     // An empty data chunk (which the whole-file reader refuses) still yields one silent frame.
     const StreamingSummary empty = stream(write_input("empty.wav", {}, 48000, 2), {});
     EXPECT_EQ(empty.delivered_frames, 0u);
-    EXPECT_EQ(streamed(), make_silent_frame(2, EncoderOptions{}));
+    EXPECT_EQ(streamed(), make_silent_frame(2, EncoderSettings{}));
 }
 
 TEST_F(StreamingPreprocess, NineThousandFramesAt96kHzGiveThreeFrames) {
@@ -183,7 +183,7 @@ TEST_F(StreamingPreprocess, RefusalsComeBeforeTheOutputExists) {
     };
     for (const Case& c : cases) {
         const std::string input = write_input("refused.wav", music(c.rate, c.channels, 8000), c.rate, c.channels);
-        PreprocessOptions options;
+        PreprocessSettings options;
         options.bass_mode = c.mode;
         options.thx = c.thx;
         std::filesystem::remove(dir_.file("streamed.ac3"));
@@ -193,7 +193,7 @@ TEST_F(StreamingPreprocess, RefusalsComeBeforeTheOutputExists) {
     }
     // Forced generation goes ahead over the active source LFE.
     const std::string input = write_input("active_lfe.wav", music(48000, 6, 8000), 48000, 6);
-    PreprocessOptions forced;
+    PreprocessSettings forced;
     forced.bass_mode = BassMode::GenerateLfe;
     forced.force_generate_lfe = true;
     stream(input, forced);

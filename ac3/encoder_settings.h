@@ -1,0 +1,24 @@
+#pragma once
+// What the AC-3 encoder core is told for a run: the stream parameters, the
+// coding switches and the two cross-check switches. Filled once by the front
+// end; the core never looks anywhere else for its configuration.
+
+#include <cstdint>
+
+namespace oskavi {
+
+struct EncoderSettings {
+    uint32_t bitrate_kbps = 448;
+    int32_t dialnorm_db = -31;
+    bool coupling = true;
+    bool coupling_coordinate_reuse = true;
+    bool block_switching = true;
+    bool exponent_adaptation = true;
+    bool hierarchical_transient_detector = true;
+    // Cross-checks that never change the output: the MDCT through the dense
+    // matrix kernel, and every frame-size probe as a full frame pack.
+    bool dense_mdct = false;
+    bool full_pack_probes = false;
+};
+
+}  // namespace oskavi
