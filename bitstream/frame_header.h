@@ -24,11 +24,6 @@ struct Ac3FrameHeader {
     int32_t dialnorm_db = -31;  // -dialnorm; the reserved code 0 is read as -31 dB
 };
 
-// Reads n (at most 32) bits most significant first at bit_position and
-// advances it. A read past the end of bytes, or n > 32, throws
-// std::runtime_error("truncated AC-3 header").
-uint32_t read_header_bits(std::span<const uint8_t> bytes, uint64_t& bit_position, uint32_t n);
-
 // Parses the header at the start of bytes (which may run on into later
 // frames). Never throws: a refused header has valid false and the reason in
 // error.
