@@ -148,22 +148,13 @@ void print_whole_file_header(std::ostream& out, const PcmBuffer& input, const Co
     print_ac3_line(out, cl.encoder);
 }
 
-// Checked after the header lines and before any processing.
-void check_matrix_decode_input(const PcmBuffer& input, const PreprocessSettings& preprocess) {
-    if (input.channels != 2 || input.layout != ChannelLayout::Stereo) {
-        throw std::runtime_error("--matrix-decode requires 2-channel stereo input");
-    }
-    if (preprocess.bass_mode == BassMode::GenerateLfe) {
-        throw std::runtime_error(
-            "--matrix-decode does not use --generate-lfe; use --bass-management to redirect bass into .1");
-    }
-}
-
 void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
     PcmBuffer input = read_input(cl.input_path);
     print_whole_file_header(std::cout, input, cl);
+    // Checked after the header lines and before any processing.
     if (cl.matrix_decode_enabled) {
-        check_matrix_decode_input(input, cl.preprocess);
+        check_matrix_source(input.channels, input.layout);
+        check_matrix_bass_mode(cl.preprocess);
     }
     process_whole_input(std::move(input), cl, meter);
 }

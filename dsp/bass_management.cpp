@@ -32,8 +32,7 @@ float run_pair(std::array<Biquad, 2>& pair, float x) {
 
 void check_bass_settings(const PcmBuffer& pcm, const PreprocessSettings& options) {
     if (pcm.sample_rate != 48000) throw std::runtime_error("bass processing contract requires 48 kHz PCM");
-    if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51)
-        throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
+    check_bass_layout(pcm.channels, pcm.layout);
     check_bass_options(options);
 }
 
@@ -65,6 +64,16 @@ Biquad highpass_section(double frequency_hz, double alpha_divisor) {
     const auto [c, alpha] = trig(frequency_hz, alpha_divisor);
     const double a0 = 1.0 + alpha;
     return {(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+void check_thx_preset(const PreprocessSettings& options) {
+    if (options.bass_mode == BassMode::None && options.thx)
+        throw std::runtime_error("internal THX preset requires bass-management mode");
+}
+
+void check_bass_layout(uint32_t channels, ChannelLayout layout) {
+    if (channels != 6 || layout != ChannelLayout::Surround51)
+        throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
 }
 
 void check_bass_options(const PreprocessSettings& options) {
@@ -113,10 +122,8 @@ float LfeLowpass::process(float lfe) {
 }
 
 PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options) {
-    if (options.bass_mode == BassMode::None) {
-        if (options.thx) throw std::runtime_error("internal THX preset requires bass-management mode");
-        return pcm;
-    }
+    check_thx_preset(options);
+    if (options.bass_mode == BassMode::None) return pcm;
     check_bass_settings(pcm, options);
     if (options.bass_mode == BassMode::GenerateLfe && !options.force_generate_lfe && source_lfe_active(pcm))
         throw std::runtime_error(

@@ -30,6 +30,13 @@ struct Biquad {
 Biquad lowpass_section(double frequency_hz, double alpha_divisor);
 Biquad highpass_section(double frequency_hz, double alpha_divisor);
 
+// The THX preset is bass management at a fixed crossover: settings that ask
+// for it without a bass mode are refused.
+void check_thx_preset(const PreprocessSettings& options);
+
+// The bass step works on the 5.1 layout AC-3 codes (after any 7.1 fold).
+void check_bass_layout(uint32_t channels, ChannelLayout layout);
+
 // The settings checks shared by both bass modes, in this order: crossover
 // within 40..120 Hz, LFE gain within -12..+6 dB, THX with a crossover
 // override other than 80 Hz.

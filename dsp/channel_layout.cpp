@@ -9,20 +9,34 @@
 
 namespace oskavi {
 
+ChannelLayout folded_layout(ChannelLayout source) {
+    return source == ChannelLayout::Surround71 ? ChannelLayout::Surround51 : source;
+}
+
+uint32_t folded_channels(ChannelLayout source, uint32_t source_channels) {
+    return source == ChannelLayout::Surround71 ? 6 : source_channels;
+}
+
+float rear_fold_gain(const PreprocessSettings& options) {
+    return static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
+}
+
+void check_unambiguous_layout(uint32_t channels, ChannelLayout layout) {
+    if (layout == ChannelLayout::Unknown && channels >= 3)
+        throw std::runtime_error("Ambiguous multichannel layout; refusing to guess channel positions");
+}
+
 PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessSettings& options) {
     if (input.channels != 8 || input.layout != ChannelLayout::Surround71)
         throw std::runtime_error("7.1 downmix requires an unambiguous 7.1 channel layout");
-    const float gain = static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
+    const float gain = rear_fold_gain(options);
     const uint64_t frames = input.frame_count();
     PcmBuffer out{input.sample_rate, 6, ChannelLayout::Surround51, {}};
     out.samples.resize(frames * 6);
     float peak = 0.0f;
     for (uint64_t i = 0; i < frames; ++i) {
-        const float* x = &input.samples[i * 8];
-        float* y = &out.samples[i * 6];
-        std::copy(x, x + 4, y);
-        y[4] = gain * x[4] + x[6];
-        y[5] = gain * x[5] + x[7];
+        const std::array<float, 6> y = fold_frame_71(std::span<const float, 8>(&input.samples[i * 8], 8), gain);
+        std::copy(y.begin(), y.end(), &out.samples[i * 6]);
         peak = std::max({peak, std::fabs(y[4]), std::fabs(y[5])});
     }
     if (options.peak_guard && peak > 1.0f) {
@@ -40,8 +54,7 @@ PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options) 
     PcmBuffer pcm = input.layout == ChannelLayout::Surround71 ? fold_71_to_51(input, options) : std::move(input);
     if (pcm.channels > 6)
         throw std::runtime_error("Input has more than 6 channels and cannot be safely mapped to AC-3");
-    if (pcm.layout == ChannelLayout::Unknown && pcm.channels >= 3)
-        throw std::runtime_error("Ambiguous multichannel layout; refusing to guess channel positions");
+    check_unambiguous_layout(pcm.channels, pcm.layout);
     pcm = resample_to_48k(std::move(pcm));
     pcm = apply_bass_processing(std::move(pcm), options);
     lowpass_lfe_120hz(pcm);

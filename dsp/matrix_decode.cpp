@@ -52,6 +52,22 @@ SteeredSample steer_sample(MatrixSteeringState& s, double l, double r) {
     return out;
 }
 
+void check_matrix_source(uint32_t channels, ChannelLayout layout) {
+    if (channels != 2 || layout != ChannelLayout::Stereo)
+        throw std::runtime_error("--matrix-decode requires 2-channel stereo input");
+}
+
+void check_matrix_rear_delay(double rear_delay_ms) {
+    if (!std::isfinite(rear_delay_ms) || rear_delay_ms < 0.0 || rear_delay_ms > 40.0)
+        throw std::runtime_error("matrix rear delay must be within 0..40 ms");
+}
+
+void check_matrix_bass_mode(const PreprocessSettings& options) {
+    if (options.bass_mode == BassMode::GenerateLfe)
+        throw std::runtime_error(
+            "--matrix-decode does not use --generate-lfe; use --bass-management to redirect bass into .1");
+}
+
 uint64_t matrix_rear_delay_frames(uint32_t sample_rate, double rear_delay_ms) {
     return static_cast<uint64_t>(std::llround(static_cast<double>(sample_rate) * rear_delay_ms / 1000.0));
 }
@@ -60,8 +76,7 @@ PcmBuffer matrix_decode(const PcmBuffer& stereo, double rear_delay_ms, MatrixDec
     if (stereo.channels != 2 || stereo.layout != ChannelLayout::Stereo)
         throw std::runtime_error("matrix decode requires canonical 2-channel stereo input");
     if (stereo.sample_rate == 0) throw std::runtime_error("matrix decode requires a valid sample rate");
-    if (!std::isfinite(rear_delay_ms) || rear_delay_ms < 0.0 || rear_delay_ms > 40.0)
-        throw std::runtime_error("matrix rear delay must be within 0..40 ms");
+    check_matrix_rear_delay(rear_delay_ms);
     const uint64_t delay = matrix_rear_delay_frames(stereo.sample_rate, rear_delay_ms);
     const uint64_t frames = stereo.frame_count();
     PcmBuffer out{stereo.sample_rate, 6, ChannelLayout::Surround51, {}};

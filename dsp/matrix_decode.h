@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "dsp/preprocess_settings.h"
 #include "input/pcm_buffer.h"
 
 namespace oskavi {
@@ -33,6 +34,13 @@ struct SteeredSample {
     double centre;
     double surround;
 };
+
+// The checks of a --matrix-decode request, each called where its route
+// checks it: the source must be canonical stereo, the rear delay within
+// 0..40 ms, and the bed's LFE is silent or bass-managed, never generated.
+void check_matrix_source(uint32_t channels, ChannelLayout layout);
+void check_matrix_rear_delay(double rear_delay_ms);
+void check_matrix_bass_mode(const PreprocessSettings& options);
 
 MatrixSteeringState init_matrix_steering(uint32_t sample_rate);
 SteeredSample steer_sample(MatrixSteeringState& state, double left, double right);

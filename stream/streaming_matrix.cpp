@@ -27,22 +27,15 @@ void require_canonical_stereo(const StreamingWaveReader& reader) {
 
 // The checks that need no file: the delay range and LFE generation.
 void check_matrix_settings(const PreprocessSettings& options, double rear_delay_ms) {
-    if (!std::isfinite(rear_delay_ms) || rear_delay_ms < 0.0 || rear_delay_ms > 40.0)
-        throw std::runtime_error("matrix rear delay must be within 0..40 ms");
-    if (options.bass_mode == BassMode::GenerateLfe)
-        throw std::runtime_error(
-            "--matrix-decode does not use --generate-lfe; use --bass-management to redirect bass into .1");
+    check_matrix_rear_delay(rear_delay_ms);
+    check_matrix_bass_mode(options);
 }
 
 // Then the input's shape and the bass settings.
 void check_matrix_input(const StreamInput& input, const PreprocessSettings& options) {
-    if (input.channels != 2 || input.layout != ChannelLayout::Stereo)
-        throw std::runtime_error("--matrix-decode requires 2-channel stereo input");
-    if (options.bass_mode == BassMode::BassManagement) {
-        check_bass_options(options);
-    } else if (options.thx) {
-        throw std::runtime_error("internal THX preset requires bass-management mode");
-    }
+    check_matrix_source(input.channels, input.layout);
+    check_thx_preset(options);
+    if (options.bass_mode == BassMode::BassManagement) check_bass_options(options);
 }
 
 // The surround's delay line: D floats, zero at the start of every pass. Each

@@ -1,14 +1,17 @@
 #include "stream/streaming_preprocess.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <stdexcept>
+#include <span>
 #include <vector>
 
 #include "ac3/frame_encoder.h"
 #include "ac3/frame_window_sink.h"
 #include "dsp/bass_management.h"
+#include "dsp/channel_layout.h"
 #include "dsp/sample_rate_conversion.h"
 #include "dsp/streaming_resampler.h"
 #include "input/streaming_wave_reader.h"
@@ -18,51 +21,37 @@ namespace {
 
 constexpr uint64_t kBlockFrames = 4096;
 
-float rear_fold_gain(const PreprocessSettings& options) {
-    return static_cast<float>(std::pow(10.0, options.surround_mix_gain_db / 20.0));
-}
-
 // Folds a block of 7.1 frames to 5.1 in place (the 6-float output of frame i
-// never overlaps the 8-float input of a later frame): L, R, C and LFE copied,
-// back pair times the fold gain added to the side pair, surrounds scaled.
+// never overlaps the 8-float input of a later frame), the folded surrounds
+// then scaled by the surround scale.
 void fold_block_in_place(std::vector<float>& block, float gain, float surround_scale) {
     const size_t frames = block.size() / 8;
     for (size_t i = 0; i < frames; ++i) {
-        const float* x = &block[i * 8];
-        const float l = x[0], r = x[1], c = x[2], lfe = x[3];
-        const float ls = (gain * x[4] + x[6]) * surround_scale;
-        const float rs = (gain * x[5] + x[7]) * surround_scale;
-        float* y = &block[i * 6];
-        y[0] = l;
-        y[1] = r;
-        y[2] = c;
-        y[3] = lfe;
-        y[4] = ls;
-        y[5] = rs;
+        std::array<float, 6> y = fold_frame_71(std::span<const float, 8>(&block[i * 8], 8), gain);
+        y[4] *= surround_scale;
+        y[5] *= surround_scale;
+        std::copy(y.begin(), y.end(), &block[i * 6]);
     }
     block.resize(frames * 6);
 }
 
 uint32_t output_channels(const StreamInput& input) {
-    return input.layout == ChannelLayout::Surround71 ? 6 : input.channels;
+    return folded_channels(input.layout, input.channels);
 }
 
 ChannelLayout output_layout(const StreamInput& input) {
-    return input.layout == ChannelLayout::Surround71 ? ChannelLayout::Surround51 : input.layout;
+    return folded_layout(input.layout);
 }
 
 void validate(const StreamInput& input, const PreprocessSettings& options) {
     if (!is_supported_input_rate(input.sample_rate))
         throw std::runtime_error("Supported input rates: 44.1/48/88.2/96/176.4/192 kHz");
-    if (input.layout == ChannelLayout::Unknown && input.channels > 2)
-        throw std::runtime_error("Ambiguous multichannel layout; refusing to guess channel positions");
+    check_unambiguous_layout(input.channels, input.layout);
     if (input.channels > 8) throw std::runtime_error("Input has too many channels");
+    check_thx_preset(options);
     if (options.bass_mode != BassMode::None) {
-        if (input.layout != ChannelLayout::Surround51 && input.layout != ChannelLayout::Surround71)
-            throw std::runtime_error("bass processing currently requires canonical 5.1 output layout");
+        check_bass_layout(output_channels(input), output_layout(input));
         check_bass_options(options);
-    } else if (options.thx) {
-        throw std::runtime_error("internal THX preset requires bass-management mode");
     }
 }
 
@@ -109,8 +98,8 @@ float analyse_rear_fold(const StreamInput& input, const PreprocessSettings& opti
     std::vector<float> block;
     while (reader.read_frames(kBlockFrames, block)) {
         for (size_t i = 0; i + 8 <= block.size(); i += 8) {
-            const float* x = &block[i];
-            peak = std::max({peak, std::fabs(gain * x[4] + x[6]), std::fabs(gain * x[5] + x[7])});
+            const std::array<float, 6> y = fold_frame_71(std::span<const float, 8>(&block[i], 8), gain);
+            peak = std::max({peak, std::fabs(y[4]), std::fabs(y[5])});
         }
     }
     return peak > 1.0f ? 1.0f / peak : 1.0f;
