@@ -3,23 +3,23 @@
 #include <cstdint>
 #include <iostream>
 #include <optional>
-#include <stdexcept>
+#include <exception>
 #include <string>
 #include <utility>
 
 #include "app/command_line.h"
-#include "ac3/frame_encoder.h"
 #include "app/progress_meter.h"
 #include "app/report.h"
 #include "app/spectral_report.h"
+#include "ac3/frame_encoder.h"
+#include "bitstream/verify.h"
 #include "dsp/channel_layout.h"
 #include "dsp/matrix_decode.h"
-#include "stream/streaming_matrix.h"
-#include "stream/streaming_preprocess.h"
-#include "bitstream/verify.h"
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
 #include "platform/environment.h"
+#include "stream/streaming_matrix.h"
+#include "stream/streaming_preprocess.h"
 
 namespace oskavi {
 namespace {
@@ -50,30 +50,18 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
     if (cl.matrix_decode_enabled) {
         MatrixDecodeStats stats;
         input = matrix_decode(input, cl.rear_delay_ms, &stats);
-        out << "Matrix:     stereo -> L/C/R/S discrete bed; LFE silent" << std::fixed;
-        out.precision(2);
-        out << ", max C steer " << stats.max_centre_steer << ", max S steer " << stats.max_surround_steer;
-        out.precision(1);
-        out << ", rear delay " << stats.rear_delay_ms << " ms\n";
+        print_matrix_decode_line(out, stats);
     }
     if (input.layout == ChannelLayout::Surround71) {
-        out << "Downmix:    7.1 -> 5.1, rear fold " << std::fixed;
-        out.precision(4);
-        out << cl.preprocess.surround_mix_gain_db << " dB\n";
+        print_rear_fold_line(out, cl.preprocess);
     }
     const PcmBuffer pcm = preprocess_to_48k(std::move(input), cl.preprocess);
-    out << "Processing: " << pcm.sample_rate << " Hz, " << pcm.channels << " ch (" << layout_display_name(pcm.layout)
-        << ")\n";
-    print_ac3_line(out, cl.encoder);
+    print_processing_lines(out, pcm, cl.encoder);
     if (cl.spectral_analysis) {
         print_spectral_report(out, analyze_spectrum(pcm, cl.encoder.dense_mdct));
-        if (cl.preflight) {
-            out << "Spectral preflight complete; no AC-3 written.\n";
-            return;
-        }
     }
     if (cl.preflight) {
-        out << "Preflight complete; no AC-3 written.\n";
+        print_preflight_end(out, cl.spectral_analysis);
         return;
     }
     encode_pcm_file(pcm, cl.output_path, cl.encoder,
@@ -83,71 +71,20 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
 // ---------------------------------------------------------------------------
 
 void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
-    std::ostream& out = std::cout;
-    if (!cl.quiet) {
-        print_input_line(out, input.sample_rate, 2, ChannelLayout::Stereo, cl.input_path);
-        out << "Mode:       Matrix surround decode -> 5.1 AC-3\n";
-        print_bass_line(out, cl.preprocess);
-        print_ac3_line(out, cl.encoder);
-    }
+    if (!cl.quiet) print_streaming_matrix_header(std::cout, input.sample_rate, cl);
     MatrixDecodeStats steering;
     const StreamingSummary totals = encode_streaming_matrix(cl, steering, meter);
-    if (!cl.quiet) {
-        out << "Matrix:     streaming stereo -> L/C/R/S discrete bed; LFE "
-            << (cl.preprocess.bass_mode != BassMode::None ? "bass-managed" : "silent") << std::fixed;
-        out.precision(2);
-        out << ", max C steer " << steering.max_centre_steer << ", max S steer " << steering.max_surround_steer << "\n"
-            << std::defaultfloat;
-        out << "Processing: stateful streaming matrix preprocess -> 48000 Hz\n";
-        print_ac3_line(out, cl.encoder);
-        print_streaming_summary(out, totals.ac3_frames, totals.delivered_frames, totals.peak_workspace_bytes,
-                                cl.encoder);
-    }
+    if (!cl.quiet) print_streaming_matrix_result(std::cout, steering, totals, cl);
 }
 
 void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
-    std::ostream& out = std::cout;
-    const bool folds_71 = input.layout == ChannelLayout::Surround71;
-    if (!cl.quiet) {
-        print_input_line(out, input.sample_rate, input.channels, input.layout, cl.input_path);
-        if (folds_71) {
-            out << "Mode:       7.1 rear fold -> 5.1 AC-3\n";
-        } else {
-            const std::string label = layout_format_label(input.layout);
-            out << "Mode:       " << label << " PCM -> " << label << " AC-3\n";
-        }
-        print_bass_line(out, cl.preprocess);
-        print_ac3_line(out, cl.encoder);
-    }
+    if (!cl.quiet) print_streaming_preprocess_header(std::cout, input, cl);
     const StreamingSummary totals = encode_streaming_preprocess(cl, meter);
-    if (!cl.quiet) {
-        if (folds_71) {
-            out << "Downmix:    streaming 7.1 -> 5.1, rear fold " << std::fixed;
-            out.precision(4);
-            out << cl.preprocess.surround_mix_gain_db << " dB\n" << std::defaultfloat;
-        }
-        out << "Processing: stateful streaming preprocess -> 48000 Hz\n";
-        print_ac3_line(out, cl.encoder);
-        print_streaming_summary(out, totals.ac3_frames, totals.delivered_frames, totals.peak_workspace_bytes,
-                                cl.encoder);
-    }
+    if (!cl.quiet) print_streaming_preprocess_result(std::cout, input.layout, totals, cl);
 }
 
 // The whole-file route writes its lines whatever --quiet says: in quiet mode
 // the failed standard output swallows them.
-void print_whole_file_header(std::ostream& out, const PcmBuffer& input, const CommandLine& cl) {
-    print_input_line(out, input.sample_rate, input.channels, input.layout, cl.input_path);
-    if (cl.matrix_decode_enabled) {
-        out << "Mode:       Matrix surround decode -> 5.1 AC-3\n";
-    } else {
-        const std::string coded =
-            input.layout == ChannelLayout::Surround71 ? std::string("5.1") : layout_format_label(input.layout);
-        out << "Mode:       " << layout_format_label(input.layout) << " PCM -> " << coded << " AC-3\n";
-    }
-    print_bass_line(out, cl.preprocess);
-    print_ac3_line(out, cl.encoder);
-}
-
 void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
     PcmBuffer input = read_input(cl.input_path);
     print_whole_file_header(std::cout, input, cl);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <ios>
 
+#include "dsp/channel_layout.h"
+
 namespace oskavi {
 
 std::string layout_format_label(ChannelLayout layout) {
@@ -68,6 +70,86 @@ void print_streaming_summary(std::ostream& out, uint64_t ac3_frames, uint64_t de
     out.precision(2);
     out << static_cast<double>(encoder.bitrate_kbps) << " kbps average\n" << std::defaultfloat;
     out << "Padding:    " << padding << " final sample(s)/channel\n";
+}
+
+void print_whole_file_header(std::ostream& out, const PcmBuffer& input, const CommandLine& cl) {
+    print_input_line(out, input.sample_rate, input.channels, input.layout, cl.input_path);
+    if (cl.matrix_decode_enabled) {
+        out << "Mode:       Matrix surround decode -> 5.1 AC-3\n";
+    } else {
+        out << "Mode:       " << layout_format_label(input.layout) << " PCM -> "
+            << layout_format_label(folded_layout(input.layout)) << " AC-3\n";
+    }
+    print_bass_line(out, cl.preprocess);
+    print_ac3_line(out, cl.encoder);
+}
+
+void print_streaming_matrix_header(std::ostream& out, uint32_t sample_rate, const CommandLine& cl) {
+    print_input_line(out, sample_rate, 2, ChannelLayout::Stereo, cl.input_path);
+    out << "Mode:       Matrix surround decode -> 5.1 AC-3\n";
+    print_bass_line(out, cl.preprocess);
+    print_ac3_line(out, cl.encoder);
+}
+
+void print_streaming_preprocess_header(std::ostream& out, const StreamEligibility& input, const CommandLine& cl) {
+    print_input_line(out, input.sample_rate, input.channels, input.layout, cl.input_path);
+    if (input.layout == ChannelLayout::Surround71) {
+        out << "Mode:       7.1 rear fold -> 5.1 AC-3\n";
+    } else {
+        const std::string label = layout_format_label(input.layout);
+        out << "Mode:       " << label << " PCM -> " << label << " AC-3\n";
+    }
+    print_bass_line(out, cl.preprocess);
+    print_ac3_line(out, cl.encoder);
+}
+
+void print_matrix_decode_line(std::ostream& out, const MatrixDecodeStats& stats) {
+    out << "Matrix:     stereo -> L/C/R/S discrete bed; LFE silent" << std::fixed;
+    out.precision(2);
+    out << ", max C steer " << stats.max_centre_steer << ", max S steer " << stats.max_surround_steer;
+    out.precision(1);
+    out << ", rear delay " << stats.rear_delay_ms << " ms\n";
+}
+
+void print_rear_fold_line(std::ostream& out, const PreprocessSettings& preprocess) {
+    out << "Downmix:    7.1 -> 5.1, rear fold " << std::fixed;
+    out.precision(4);
+    out << preprocess.surround_mix_gain_db << " dB\n";
+}
+
+void print_processing_lines(std::ostream& out, const PcmBuffer& pcm, const EncoderSettings& encoder) {
+    out << "Processing: " << pcm.sample_rate << " Hz, " << pcm.channels << " ch (" << layout_display_name(pcm.layout)
+        << ")\n";
+    print_ac3_line(out, encoder);
+}
+
+void print_preflight_end(std::ostream& out, bool spectral_analysis) {
+    out << (spectral_analysis ? "Spectral preflight complete; no AC-3 written.\n"
+                              : "Preflight complete; no AC-3 written.\n");
+}
+
+void print_streaming_matrix_result(std::ostream& out, const MatrixDecodeStats& steering,
+                                   const StreamingSummary& totals, const CommandLine& cl) {
+    out << "Matrix:     streaming stereo -> L/C/R/S discrete bed; LFE "
+        << (cl.preprocess.bass_mode != BassMode::None ? "bass-managed" : "silent") << std::fixed;
+    out.precision(2);
+    out << ", max C steer " << steering.max_centre_steer << ", max S steer " << steering.max_surround_steer << "\n"
+        << std::defaultfloat;
+    out << "Processing: stateful streaming matrix preprocess -> 48000 Hz\n";
+    print_ac3_line(out, cl.encoder);
+    print_streaming_summary(out, totals.ac3_frames, totals.delivered_frames, totals.peak_workspace_bytes, cl.encoder);
+}
+
+void print_streaming_preprocess_result(std::ostream& out, ChannelLayout source, const StreamingSummary& totals,
+                                       const CommandLine& cl) {
+    if (source == ChannelLayout::Surround71) {
+        out << "Downmix:    streaming 7.1 -> 5.1, rear fold " << std::fixed;
+        out.precision(4);
+        out << cl.preprocess.surround_mix_gain_db << " dB\n" << std::defaultfloat;
+    }
+    out << "Processing: stateful streaming preprocess -> 48000 Hz\n";
+    print_ac3_line(out, cl.encoder);
+    print_streaming_summary(out, totals.ac3_frames, totals.delivered_frames, totals.peak_workspace_bytes, cl.encoder);
 }
 
 }  // namespace oskavi
