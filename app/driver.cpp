@@ -58,7 +58,7 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
     const PcmBuffer pcm = preprocess_to_48k(std::move(input), cl.preprocess);
     print_processing_lines(out, pcm, cl.encoder);
     if (cl.spectral_analysis) {
-        print_spectral_report(out, analyze_spectrum(pcm, cl.encoder.dense_mdct));
+        print_spectral_report(out, analyse_spectrum(pcm, cl.encoder.dense_mdct));
     }
     if (cl.preflight) {
         print_preflight_end(out, cl.spectral_analysis);

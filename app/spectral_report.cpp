@@ -10,7 +10,7 @@
 
 namespace oskavi {
 
-SpectralSummary analyze_spectrum(const PcmBuffer& pcm, bool dense_mdct) {
+SpectralSummary analyse_spectrum(const PcmBuffer& pcm, bool dense_mdct) {
     SpectralSummary summary;
     const uint64_t frames = pcm.frame_count();
     const uint64_t blocks = std::min<uint64_t>(6, (frames + kSamplesPerBlock - 1) / kSamplesPerBlock);

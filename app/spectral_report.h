@@ -3,6 +3,7 @@
 // 48 kHz buffer through the encoder's own analysis (gain range, long MDCT,
 // raw exponents and a D15 exponent set per channel-block).
 
+#include <cstdint>
 #include <ostream>
 
 #include "input/pcm_buffer.h"
@@ -18,7 +19,7 @@ struct SpectralSummary {
 };
 
 // Analyses min(6, ceil(frames / 256)) blocks of every channel.
-SpectralSummary analyze_spectrum(const PcmBuffer& pcm, bool dense_mdct);
+SpectralSummary analyse_spectrum(const PcmBuffer& pcm, bool dense_mdct);
 
 void print_spectral_report(std::ostream& out, const SpectralSummary& summary);
 

@@ -9,6 +9,7 @@
 // "Encoding" pass. The samples reaching the encoder equal those of the
 // whole-file route, so the AC-3 bytes do too.
 
+#include <cstdint>
 #include <string>
 
 #include "ac3/encoder_settings.h"
