@@ -1,69 +1,20 @@
-// Raw exponents, transmitted exponent sets and the choice of exponent
-// strategies within a frame. The sets are also compared with their plain
-// definition and a decoder's reading in definition_equivalence_test.cpp.
+// The choice of exponent strategies within a frame. Raw exponents and the
+// transmitted sets are compared with their plain definition and a decoder's
+// reading in definition_equivalence_test.cpp.
 
 #include "ac3/exponents.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <random>
-#include <vector>
 
 #include "ac3/exponent_strategy.h"
 #include "ac3/frame_planning.h"
-#include "tests/support/error_of.h"
 
 namespace oskavi {
 namespace {
 
-using test::error_of;
-using Exponents = std::vector<uint8_t>;
 using Blocks = std::array<BlockAnalysis, kBlocksPerFrame>;
 
-TEST(RawExponents, FollowTheBinaryExponentOfEachCoefficient) {
-    const std::pair<double, int> cases[] = {
-        {0.5, 0}, {-1000.0, 0}, {std::nextafter(0.5, 0.0), 1}, {-0.2, 2}, {std::ldexp(1.0, -24), 23},
-        {std::ldexp(1.0, -25), 24}, {std::numeric_limits<double>::denorm_min(), 24}, {0.0, 24}};
-    for (const auto& [value, exponent] : cases) {
-        Coefficients c{};
-        c[17] = value;
-        EXPECT_EQ(raw_exponents(c)[17], exponent) << value;
-    }
-}
-
-TEST(ExponentSet, GroupingSlewLimitAndAbsoluteExponent) {
-    EXPECT_EQ(prepare_exponent_set(Exponents(256, 10), kExpD15, 73).group_count, 24);
-    EXPECT_EQ(prepare_exponent_set(Exponents(256, 10), kExpD25, 73).group_count, 12);
-    EXPECT_EQ(prepare_exponent_set(Exponents(256, 10), kExpD45, 73).group_count, 6);
-
-    Exponents spike(256, 0);
-    spike[1] = 24;  // 0, 24, 0 is sent as 0, 2, 0: differences +2, -2, 0
-    const ExponentSet slewed = prepare_exponent_set(spike, kExpD15, 73);
-    EXPECT_EQ(std::vector<int>(slewed.exponents.begin(), slewed.exponents.begin() + 3), (std::vector<int>{0, 2, 0}));
-    EXPECT_EQ(slewed.group_codes[0], 25 * 4 + 5 * 0 + 2);
-
-    Exponents loud_start(256, 24);
-    loud_start[0] = 20;  // the 4-bit absolute exponent caps it at 15, the slew climbs from there
-    const ExponentSet capped = prepare_exponent_set(loud_start, kExpD15, 73);
-    EXPECT_EQ(capped.absolute_exponent, 15);
-    EXPECT_EQ(std::vector<int>(capped.exponents.begin(), capped.exponents.begin() + 7),
-              (std::vector<int>{15, 17, 19, 21, 23, 24, 24}));
-}
-
-TEST(ExponentSet, RejectsBadArgumentsWithTheirMessages) {
-    const Exponents e(256, 5);
-    EXPECT_EQ(error_of([&] { prepare_exponent_set(e, kExpReuse, 73); }), "cannot prepare a reuse exponent set");
-    EXPECT_EQ(error_of([&] { prepare_exponent_set(e, kExpD15, 0); }), "invalid exponent coefficient count");
-    EXPECT_EQ(error_of([&] { prepare_exponent_set(Exponents(50, 5), kExpD25, 51); }),
-              "invalid exponent coefficient count");
-    EXPECT_EQ(error_of([&] { prepare_exponent_set(e, 4, 73); }), "reuse is not a transmitted exponent set");
-    EXPECT_EQ(error_of([&] { prepare_exponent_set(e, kExpD45, 253); }), "");
-}
-
-// --- Exponent strategies ---
 
 // Noise over the whole band, from block `narrow_from` on only in the low
 // bins: a second exponent set there saves many mantissa bits.

@@ -1,6 +1,6 @@
 // The whole-file and the streaming WAVE/RF64 readers on files built byte by
-// byte: every refusal with its message, sample scaling, layouts and the rules
-// of the chunk walk.
+// byte: the refusals where the two readers differ or a size could wrap,
+// sample scaling, layouts and the rules of the chunk walk.
 
 #include "input/wave_reader.h"
 
@@ -46,7 +46,7 @@ Bytes with_tail(Bytes file, size_t extra) {
     return file;
 }
 
-TEST(WaveReaderMessages, EveryMalformedFileFailsWithItsMessageInBothReaders) {
+TEST(WaveReaderMessages, MalformedFilesWhereTheTwoReadersDiffer) {
     struct Case {
         const char* name;
         Bytes file;
@@ -54,37 +54,18 @@ TEST(WaveReaderMessages, EveryMalformedFileFailsWithItsMessageInBothReaders) {
         std::string streaming;
     };
     const std::string incomplete = "Incomplete WAVE/RF64 file";
-    const std::string encoding = "Unsupported WAVE encoding (PCM/IEEE float only)";
     const std::vector<Case> cases = {
         {"shorter_than_a_header", {'R', 'I', 'F', 'F', 0}, "Unexpected end of WAVE file", "Unexpected end of WAVE file"},
         // Up to three bytes after the last chunk cannot hold an id; four to
         // seven hold an id but not its size. The streaming reader stops at `data`.
         {"three_trailing_bytes", with_tail(canonical_wave(kStereo16, kFourBytes), 3), "", ""},
         {"five_trailing_bytes", with_tail(canonical_wave(kStereo16, kFourBytes), 5), "Unexpected end of WAVE file", ""},
-        {"riff_id", WaveBuilder("RIFX").chunk("fmt ", kStereo16).chunk("data", kFourBytes).bytes(),
-         "Input is not RIFF/WAVE or RF64/WAVE", "Input is not RIFF/WAVE or RF64/WAVE"},
-        {"no_fmt", WaveBuilder().chunk("data", kFourBytes).bytes(), incomplete, incomplete},
-        {"zero_rate", canonical_wave(fmt_body(1, 2, 0, 16), kFourBytes), incomplete, incomplete},
         {"empty_data", canonical_wave(kStereo16, {}), incomplete, ""},
-        {"short_ds64", WaveBuilder("RF64").chunk("ds64", Bytes(20, 0)).bytes(), "Malformed RF64 ds64 chunk",
-         "Malformed RF64 ds64 chunk"},
         // 12 x 0xFFFFFFFF entries must not wrap around to fit the chunk.
         {"ds64_table_length", WaveBuilder("RF64").chunk("ds64", ds64_body(4, 0xFFFFFFFFu)).bytes(),
          "Malformed RF64 ds64 table", "Malformed RF64 ds64 table"},
-        {"short_fmt", WaveBuilder().chunk("fmt ", Bytes(14, 0)).bytes(), "Malformed WAVE fmt chunk",
-         "Malformed WAVE fmt chunk"},
-        {"extension_size", canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 1, 21), kFourBytes),
-         "Malformed WAVEFORMATEXTENSIBLE fmt chunk", "Malformed WAVEFORMATEXTENSIBLE fmt chunk"},
-        {"no_ds64", rf64_sized_by_ds64(0), "RF64 data chunk requires ds64 dataSize",
-         "RF64 data chunk requires ds64 dataSize"},
         {"four_gibibytes", rf64_sized_by_ds64(uint64_t{1} << 32), "Audio data is too large for this build",
          "Truncated WAVE/RF64 data chunk"},
-        {"adpcm", canonical_wave(fmt_body(2, 2, 48000, 16), kFourBytes), encoding, encoding},
-        {"other_subformat", canonical_wave(fmt_extensible_body(2, 48000, 16, 3, 2), kFourBytes), encoding, encoding},
-        {"eight_bit", canonical_wave(fmt_body(1, 2, 48000, 8), kFourBytes), "Supported WAVE depths: 16/24/32-bit",
-         "Supported WAVE depths: 16/24/32-bit"},
-        {"float16", canonical_wave(fmt_body(3, 2, 48000, 16), kFourBytes), "Only float32 WAVE is supported",
-         "Only float32 WAVE is supported"},
         {"partial_frame", canonical_wave(kStereo16, Bytes(6, 0)),
          "WAVE data size is not aligned to complete sample frames",
          "WAVE data size is not aligned to complete sample frames"},
