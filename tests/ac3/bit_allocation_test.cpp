@@ -28,25 +28,6 @@ uint32_t bits_of(std::initializer_list<const BapVector*> channels) {
     return count_mantissa_bits(std::vector<const BapVector*>(channels));
 }
 
-BapVector baps_of(std::initializer_list<uint8_t> values) {
-    BapVector v;
-    for (uint8_t b : values) v.values[v.size++] = b;
-    return v;
-}
-
-TEST(MantissaBits, GroupsAcrossChannelsAndWidths) {
-    const BapVector four_ones = baps_of({1, 1, 1, 1});     // a full and a partial group of 5 bits
-    const BapVector three_fours = baps_of({4, 0, 4, 4});   // two pairs of 7 bits
-    const BapVector one_two = baps_of({0, 2});             // a partial group of 7 bits
-    EXPECT_EQ(bits_of({&four_ones}), 10u);
-    EXPECT_EQ(bits_of({&three_fours}), 14u);
-    EXPECT_EQ(bits_of({&one_two}), 7u);
-    // Two channels with two bap 1 each share one full and one partial group.
-    const BapVector a = baps_of({1, 3, 1});
-    const BapVector b = baps_of({1, 15, 1, 14});
-    EXPECT_EQ(bits_of({&a, &b}), 10u + 3u + 16u + 14u);
-}
-
 // For every SNR offset pair, over random spectra of all three range kinds:
 // baps derived from a reused mask equal a fresh allocation, the tally of the
 // mask (from the mask or straight from the exponents) counts the bits of

@@ -45,19 +45,6 @@ Blocks stereo_frame(double right_gain) {
     return blocks;
 }
 
-TEST(CoupleBlock, OppositeBandGetsThePhaseFlagAndIsRebuiltExactly) {
-    const CouplingPlan plan = plan_coupling(true, 192);
-    const Coefficients left = test_signal(5);
-    Coefficients right = left;
-    for (uint32_t k = plan.bands[3].first_bin; k < plan.bands[3].end_bin; ++k) right[k] = -left[k];
-    const CoupledBlock coupled = couple_block(left, right, plan);
-    EXPECT_EQ(coupled.phsflg, (std::vector<uint8_t>{0, 0, 0, 1, 0, 0, 0, 0, 0}));
-    for (int ch = 0; ch < 2; ++ch) {
-        for (const CouplingCoordinate& q : coupled.coordinates[ch].bands) EXPECT_EQ(q.value, 0.5);
-    }
-    EXPECT_EQ(coupling_model_error(left, right, coupled.coefficients, coupled.coordinates, coupled.phsflg, plan), 0.0);
-}
-
 TEST(CouplingAnalysis, IdenticalChannelsCoupleAt192ButNotAt256) {
     Blocks at256 = stereo_frame(1.0);
     EXPECT_EQ(analyze_coupling_and_rematrix(plan_coupling(true, 256), at256, 256, true).in_use, 0);
@@ -81,22 +68,6 @@ TEST(CouplingAnalysis, IdenticalChannelsCoupleAt192ButNotAt256) {
             }
         }
     }
-}
-
-TEST(CouplingAnalysis, TransientsUnrelatedChannelsOrADisabledPlanSwitchCouplingOff) {
-    Blocks steady = stereo_frame(0.5);
-    EXPECT_EQ(analyze_coupling_and_rematrix(plan_coupling(true, 192), steady, 192, true).in_use, 1);
-    Blocks transient = stereo_frame(0.5);
-    transient[4].blksw[1] = 1;
-    EXPECT_EQ(analyze_coupling_and_rematrix(plan_coupling(true, 192), transient, 192, true).in_use, 0);
-    Blocks unrelated = stereo_frame(0.0);  // left in even bins, right in odd bins
-    for (BlockAnalysis& block : unrelated) {
-        for (int k = 0; k < kBinsPerBlock; k += 2) std::swap(block.coefficients[0][k + 1], block.coefficients[1][k + 1]);
-    }
-    EXPECT_EQ(analyze_coupling_and_rematrix(plan_coupling(true, 160), unrelated, 160, true).in_use, 0);
-    Blocks disabled = stereo_frame(1.0);
-    EXPECT_EQ(analyze_coupling_and_rematrix(plan_coupling(false, 192), disabled, 192, true).in_use, 0);
-    EXPECT_EQ(disabled[0].coefficients[1][200], 0.0);  // still rematrixed to bin 252
 }
 
 TEST(CouplingAnalysis, CoordinatesAreResentWhenTheyOrThePhaseFlagsChange) {

@@ -39,18 +39,6 @@ int refreshes(const FramePlan& plan, int c) {
     return count;
 }
 
-TEST(ExponentStrategy, ShortBlocksForceD45AndTonalChannelsD15) {
-    Blocks blocks = noise_frame(1, kBlocksPerFrame);
-    blocks[4].blksw[0] = 1;
-    const FramePlan plan = plan_frame(blocks, 640, 1, false, CouplingPlan{});
-    ASSERT_GT(plan.flatness[0], 0.25);
-    EXPECT_EQ(segment_cost(blocks, 0, 2, 6, plan).set.strategy, kExpD45);
-    FramePlan tonal = plan;
-    tonal.flatness[0] = 0.05;
-    EXPECT_EQ(segment_cost(blocks, 0, 0, 4, tonal).set.strategy, kExpD15);
-    EXPECT_EQ(segment_cost(blocks, 0, 3, 6, tonal).set.strategy, kExpD45);  // the short block wins
-}
-
 TEST(ExponentStrategy, SetsAreRefreshedOnlyAtHighRatesForUncoupledMonoAndStereo) {
     const struct {
         const char* name;
