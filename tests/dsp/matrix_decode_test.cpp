@@ -36,14 +36,5 @@ TEST(MatrixDecode, InPhaseContentSteersToTheCentreAndOppositeToTheSurrounds) {
     }
 }
 
-TEST(MatrixDecode, RearDelayLengthensTheBed) {
-    const PcmBuffer in = stereo_tone(44100, 1000, -1.0);
-    const PcmBuffer immediate = matrix_decode(in, 0.0, nullptr);
-    const PcmBuffer delayed = matrix_decode(in, 20.0, nullptr);
-    ASSERT_EQ(delayed.frame_count(), 1000u + 882u);
-    for (size_t i = 0; i < 882; ++i) ASSERT_EQ(delayed.samples[i * 6 + 4], 0.0f);
-    for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(delayed.samples[(i + 882) * 6 + 4], immediate.samples[i * 6 + 4]);
-}
-
 }  // namespace
 }  // namespace oskavi
