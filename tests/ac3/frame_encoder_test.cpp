@@ -1,7 +1,6 @@
-// End-to-end checks of the frame encoder against the reference decoder:
+// End-to-end checks of the frame encoder against two independent decoders:
 // every rate and channel configuration decodes cleanly and resembles the
-// input, switches change what they should, and both routes write the same
-// bytes.
+// input, channels come back in place, and coupling is used where it pays.
 
 #include "ac3/frame_encoder.h"
 
@@ -9,11 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <numbers>
 #include <sstream>
 
-#include "ac3/frame_window_sink.h"
 #include "bitstream/rate_table.h"
 #include "bitstream/verify.h"
 #include "tests/support/ac3_decode.h"
@@ -114,6 +111,44 @@ TEST(FrameEncoder, SurroundChannelsComeBackInTheirOwnPositions) {
     for (uint32_t c = 0; c < 6; ++c) EXPECT_GT(test::channel_snr_db(pcm.samples, decoded.samples, 6, c, 256), 20.0) << c;
 }
 
+// FFmpeg's and liba52's decoders give the same samples for the same stream,
+// apart from dither: where the stream asks for it, each decoder fills the
+// mantissas given no bits with its own random noise. So the channels are
+// independent (no rematrixed difference channel near silence, which goes
+// largely without bits). liba52 writes mono at -3 dB on both sides, and 5.1
+// as its stereo downmix with the mix levels the encoder writes (cmixlev
+// -4.5 dB, surmixlev -3 dB), which liba52 takes as 2^(-3/4) and 2^(-1/2).
+TEST(FrameEncoder, TwoIndependentDecodersAgree) {
+    const double clev = std::pow(2.0, -0.75);
+    const double slev = std::sqrt(0.5);
+    const struct {
+        uint32_t channels, kbps;
+    } cases[] = {{1, 192}, {2, 192}, {2, 448}, {6, 448}};
+    TempDirectory dir;
+    for (const auto& c : cases) {
+        EncoderSettings options;
+        options.bitrate_kbps = c.kbps;
+        encode_to_bytes(music_like_pcm(c.channels, 1.0, 0.0), options, dir);
+        const test::DecodedAc3 ffmpeg = test::decode_ac3(dir.file("out.ac3"), c.channels);
+        const test::DecodedAc3 liba52 = test::decode_ac3_liba52(dir.file("out.ac3"));
+        ASSERT_EQ(ffmpeg.errors + liba52.errors, "");
+        ASSERT_EQ(liba52.samples.size(), ffmpeg.samples.size() / c.channels * 2) << c.channels;
+        double signal = 0.0;
+        double difference = 0.0;
+        for (size_t i = 0; i < liba52.samples.size(); ++i) {
+            const float* f = &ffmpeg.samples[i / 2 * c.channels];
+            const size_t side = c.channels == 1 ? 0 : i % 2;
+            const double want = c.channels == 6   ? f[side] + clev * f[2] + slev * f[4 + side]
+                                : c.channels == 1 ? slev * f[0]
+                                                  : f[side];
+            signal += want * want;
+            difference += (liba52.samples[i] - want) * (liba52.samples[i] - want);
+        }
+        const double db = 10.0 * std::log10(difference / signal);
+        EXPECT_LT(db, -70.0) << c.channels << " ch at " << c.kbps;  // -99 to -109 dB when written
+    }
+}
+
 // cplinu of each frame of a stereo stream written by this encoder: block 0
 // follows syncinfo (40 bits) and a BSI of fixed length (bsid 5, bsmod 3,
 // acmod 3, dsurmod 2, lfeon 1, dialnorm 5, eight 1-bit flags); cplinu comes
@@ -141,130 +176,6 @@ TEST(FrameEncoder, CouplingIsUsedOnlyWhereTheRateAllowsIt) {
         }
         options.coupling = false;
         EXPECT_EQ(coupled_frames(encode_to_bytes(pcm, options, dir), 4 * rate), 0) << rate;
-    }
-}
-
-// Every coding switch yields a valid, cleanly decodable stream that differs
-// from the stream without the switch at the same rate.
-TEST(FrameEncoder, CodingSwitchesProduceValidStreams) {
-    const PcmBuffer pcm = music_like_pcm(2, 1.0, 0.95, true);
-    TempDirectory dir;
-    const struct {
-        const char* name;
-        uint32_t kbps;
-        std::function<void(EncoderSettings&)> apply;
-    } switches[] = {
-        {"no coupling", 192, [](EncoderSettings& o) { o.coupling = false; }},
-        {"no coordinate reuse", 192, [](EncoderSettings& o) { o.coupling_coordinate_reuse = false; }},
-        {"no block switching", 192, [](EncoderSettings& o) { o.block_switching = false; }},
-        {"legacy detector", 192, [](EncoderSettings& o) { o.hierarchical_transient_detector = false; }},
-        {"no exponent adaptation", 448, [](EncoderSettings& o) { o.exponent_adaptation = false; }},
-    };
-    for (const auto& s : switches) {
-        SCOPED_TRACE(s.name);
-        EncoderSettings options;
-        options.bitrate_kbps = s.kbps;
-        const auto reference = encode_to_bytes(pcm, options, dir);
-        s.apply(options);
-        EXPECT_NE(encode_to_bytes(pcm, options, dir), reference);
-        std::ostringstream report;
-        EXPECT_EQ(verify_ac3_file(dir.file("out.ac3"), report), 0);
-        EXPECT_EQ(test::decode_ac3(dir.file("out.ac3"), 2).errors, "");
-    }
-}
-
-TEST(FrameEncoder, WholeFileAndFrameWindowSinkWriteIdenticalBytes) {
-    for (uint32_t channels : {1u, 2u, 6u}) {
-        // Not a whole number of frames, so the final partial chunk is covered.
-        const PcmBuffer pcm = music_like_pcm(channels, 0.5);
-        TempDirectory dir;
-        EncoderSettings options;
-        options.bitrate_kbps = channels == 2 ? 192 : 448;
-        const auto whole = encode_to_bytes(pcm, options, dir);
-        std::ostringstream streamed;
-        FrameWindowSink sink(streamed, channels, pcm.layout, options);
-        // Odd block sizes, as a resampler would deliver them.
-        for (size_t at = 0; at < pcm.samples.size(); at += 1000 * channels) {
-            sink.push(std::span<const float>(pcm.samples).subspan(at, std::min<size_t>(pcm.samples.size() - at, 1000 * channels)));
-        }
-        sink.finish();
-        const std::string bytes = streamed.str();
-        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), whole) << channels;
-        EXPECT_EQ(sink.frames_written(), ac3_frame_count(pcm.frame_count()));
-    }
-}
-
-TEST(FrameEncoder, FrameCountCoversThePaddedInput) {
-    EXPECT_EQ(ac3_frame_count(0), 1u);
-    EXPECT_EQ(ac3_frame_count(1536), 1u);
-    EXPECT_EQ(ac3_frame_count(1537), 2u);
-    TempDirectory dir;
-    EXPECT_EQ(encode_to_bytes(PcmBuffer{48000, 2, ChannelLayout::Stereo, {}}, EncoderSettings{}, dir).size(), 1792u);
-}
-
-TEST(FrameEncoder, SilentInputRepeatsOneSilentFrameForAnyChannelCount) {
-    TempDirectory dir;
-    for (uint32_t channels = 1; channels <= 6; ++channels) {
-        const ChannelLayout layouts[] = {ChannelLayout::Mono,    ChannelLayout::Stereo,  ChannelLayout::Unknown,
-                                         ChannelLayout::Unknown, ChannelLayout::Unknown, ChannelLayout::Surround51};
-        PcmBuffer pcm{48000, channels, layouts[channels - 1], {}};
-        pcm.samples.assign(4000 * channels, 1e-12f);  // within the silence threshold
-        EncoderSettings options;
-        options.bitrate_kbps = 96;
-        const auto bytes = encode_to_bytes(pcm, options, dir);
-        const std::vector<uint8_t> silent = make_silent_frame(channels, options);
-        ASSERT_EQ(bytes.size(), 3u * 384);
-        for (size_t f = 0; f < 3; ++f) EXPECT_TRUE(std::equal(silent.begin(), silent.end(), bytes.begin() + 384 * f)) << f;
-
-        // One sample just above the threshold makes the input non-silent.
-        pcm.samples[5] = 2e-12f;
-        const std::string error = error_of([&] { encode_to_bytes(pcm, options, dir); });
-        EXPECT_EQ(error, channels >= 3 && channels <= 5
-                             ? "non-silent encode supports mono, stereo, and canonical 5.1 at this milestone"
-                             : "");
-    }
-}
-
-TEST(FrameEncoder, RejectsContractViolationsWithTheirMessages) {
-    TempDirectory dir;
-    PcmBuffer pcm = music_like_pcm(2, 0.05);
-    EncoderSettings options;
-    const auto encode = [&](const std::string& path = "x.ac3") {
-        return error_of([&] { encode_pcm_file(pcm, path[0] == '/' ? path : dir.file(path), options, {}); });
-    };
-    EXPECT_EQ(encode("/nonexistent-dir/x.ac3"), "Cannot create output: /nonexistent-dir/x.ac3");
-    pcm.sample_rate = 44100;
-    EXPECT_EQ(encode(), "AC-3 core contract requires 48 kHz PCM");
-    pcm.sample_rate = 48000;
-    options.dialnorm_db = 0;
-    EXPECT_EQ(encode(), "dialnorm must be -31..-1 dB");
-    EXPECT_EQ(error_of([&] { make_silent_frame(2, options); }), "dialnorm must be -31..-1 dB");
-    options.dialnorm_db = -31;
-    pcm.layout = ChannelLayout::Unknown;
-    EXPECT_EQ(encode(), "non-silent AC-3 requires mono, stereo, or canonical 5.1 input");
-    pcm = music_like_pcm(6, 0.05);
-    pcm.layout = ChannelLayout::Unknown;
-    EXPECT_EQ(encode(), "6-channel non-silent input requires canonical 5.1 layout");
-}
-
-TEST(FrameEncoder, FrameWindowContract) {
-    const FrameWindow window{48000, 2, ChannelLayout::Stereo, std::vector<float>(1792 * 2, 0.0f)};
-    EXPECT_EQ(encode_frame_window(window, EncoderSettings{}).size(), 1792u);
-    const struct {
-        std::function<void(FrameWindow&)> change;
-        const char* message;
-    } cases[] = {
-        {[](FrameWindow& w) { w.sample_rate = 44100; }, "AC-3 frame-window contract requires 48 kHz PCM"},
-        {[](FrameWindow& w) { w.samples.resize(1791 * 2); }, "AC-3 frame-window contract requires exactly 1792 PCM frames"},
-        {[](FrameWindow& w) { w.samples.resize(1793 * 2); }, "AC-3 frame-window contract requires exactly 1792 PCM frames"},
-        {[](FrameWindow& w) { w.channels = 0; }, "AC-3 frame-window contract requires exactly 1792 PCM frames"},
-        {[](FrameWindow& w) { w.channels = 4; w.samples.resize(1792 * 4); }, "AC-3 frame-window supports mono/stereo/canonical 5.1"},
-        {[](FrameWindow& w) { w.channels = 6; w.samples.resize(1792 * 6); }, "6-channel frame-window requires canonical 5.1 layout"},
-    };
-    for (const auto& c : cases) {
-        FrameWindow w = window;
-        c.change(w);
-        EXPECT_EQ(error_of([&] { encode_frame_window(w, EncoderSettings{}); }), c.message);
     }
 }
 

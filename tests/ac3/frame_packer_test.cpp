@@ -1,7 +1,7 @@
-// The frame packer on its own: silent frames, frames of random side
-// information and mantissas (every field path), and a frame built by hand
-// from a signal, each checked by the reference decoder or by the agreement
-// of the packer's counting and writing passes.
+// The frame packer on its own: silent frames and a frame built by hand from a
+// signal, each checked by the reference decoder and a bit-serial CRC. The
+// agreement of the counting and writing passes is pinned by the golden set
+// (OSKAVI_FULL_PACK_PROBES).
 
 #include "ac3/frame_packer.h"
 
@@ -10,14 +10,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "ac3/coupling.h"
 #include "ac3/exponents.h"
-#include "ac3/frame_allocation.h"
 #include "ac3/mdct.h"
 #include "bitstream/crc.h"
 #include "bitstream/rate_table.h"
@@ -81,135 +78,6 @@ TEST(SilentFrame, EveryRateAndChannelCountDecodesToDigitalSilence) {
             expect_verify_passes(path, kbps == 32 || kbps == 640);
         }
     }
-    EXPECT_EQ(error_of([] { write_silent_frame(448, -31, 7); }),
-              "AC-3 supports 1..5 full-bandwidth channels plus optional LFE");
-    EXPECT_EQ(error_of([] { write_silent_frame(441, -31, 2); }),
-              "Unsupported AC-3 bitrate at 48 kHz (legal values: "
-              "32,40,48,56,64,80,96,112,128,160,192,224,256,320,384,448,512,576,640 kbps)");
-}
-
-// --- Random frames: every field path, for count/write agreement. ---
-
-ExponentSet random_set(std::mt19937& rng, uint8_t strategy, uint32_t bins) {
-    std::vector<uint8_t> exps(256);
-    int e = static_cast<int>(rng() % 25);
-    for (auto& x : exps) x = static_cast<uint8_t>(e = std::clamp(e + static_cast<int>(rng() % 7) - 3, 0, 24));
-    return prepare_exponent_set(exps, strategy, bins);
-}
-
-// Values over and slightly beyond the range the exponents allow, so the
-// quantisers clamp too.
-Coefficients random_coefficients(std::mt19937& rng, const ExponentSet& set) {
-    std::uniform_real_distribution<double> u(-1.2, 1.2);
-    Coefficients c{};
-    for (int bin = 0; bin < kBinsPerBlock; ++bin) c[bin] = std::ldexp(u(rng), -static_cast<int>(set.exponents[bin]));
-    return c;
-}
-
-Frame random_frame(std::mt19937& rng, uint32_t channels, bool coupled) {
-    const uint32_t nfbw = channels == 6 ? 5 : channels;
-    Frame frame;
-    FramePlan& plan = frame.plan;
-    CouplingPlan cp;
-    if (coupled) {
-        cp = plan_coupling(true, 128 + 32 * static_cast<uint32_t>(rng() % 4));
-        plan.cplinu = 1;
-        plan.cplbegf = cp.cplbegf;
-        plan.cplendf = cp.cplendf;
-        plan.cplstrtmant = cp.cplstrtmant;
-        plan.cplendmant = cp.cplendmant;
-        plan.coupling_bands = cp.bands;
-    }
-    for (uint32_t ch = 0; ch < nfbw; ++ch) {
-        plan.chbwcod[ch] = static_cast<uint8_t>(rng() % 61);
-        plan.endmant[ch] = coupled ? cp.cplstrtmant : 73 + 3 * plan.chbwcod[ch];
-        plan.fsnroffst[ch] = static_cast<uint8_t>(rng() % 16);
-    }
-    plan.fsnroffst[nfbw] = static_cast<uint8_t>(rng() % 16);
-    std::vector<uint8_t> cpl_exps(256);
-    for (auto& x : cpl_exps) x = static_cast<uint8_t>(rng() % 25);
-    const ExponentSet cpl_set = coupled ? coupling_exponent_set(cpl_exps, cp.cplstrtmant, cp.cplendmant) : ExponentSet{};
-    const ExponentSet lfe_set = random_set(rng, kExpD15, kLfeCodedBins);
-    std::array<ExponentSet, kMaxFbwChannels> in_force{};
-    for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-        BlockAnalysis& block = frame.blocks[blk];
-        for (uint32_t ch = 0; ch < nfbw; ++ch) {
-            const auto strategy = static_cast<uint8_t>(blk == 0 ? 1 + rng() % 3 : rng() % 4);
-            plan.chexpstr[blk][ch] = strategy;
-            if (strategy != kExpReuse) in_force[ch] = random_set(rng, strategy, plan.endmant[ch]);
-            block.exponent_sets[ch] = in_force[ch];
-            block.coefficients[ch] = random_coefficients(rng, in_force[ch]);
-            block.blksw[ch] = static_cast<uint8_t>(rng() % 2);
-        }
-        for (auto& flag : block.rematflg) flag = static_cast<uint8_t>(rng() % 2);
-        if (coupled) {
-            block.cpl_exponent_set = cpl_set;
-            block.cpl_coefficients = random_coefficients(rng, cpl_set);
-            for (auto& coords : block.coupling) {
-                coords.mstrcplco = static_cast<uint8_t>(rng() % 4);
-                coords.new_coordinates = static_cast<uint8_t>(rng() % 2);
-                coords.bands.resize(cp.bands.size());
-                for (auto& b : coords.bands) b = {static_cast<uint8_t>(rng() % 16), static_cast<uint8_t>(rng() % 16), 0.0};
-            }
-            block.phsflg.resize(cp.bands.size());
-            for (auto& p : block.phsflg) p = static_cast<uint8_t>(rng() % 2);
-        }
-        block.lfe_present = channels == 6;
-        block.lfe_exponent_set = lfe_set;
-        block.lfe_coefficients = random_coefficients(rng, lfe_set);
-    }
-    return frame;
-}
-
-// The counting pass, the writing pass and the passes that share one
-// FrameAllocation across probes (as the fit search does) agree on every
-// size, verdict and byte; a frame that does not fit is refused.
-TEST(FramePacker, CountingWritingAndSharedAllocationAgreeOnRandomFrames) {
-    std::mt19937 rng(20240611);
-    int written = 0;
-    int refused = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        const uint32_t channels = std::array<uint32_t, 3>{1, 2, 6}[trial % 3];
-        const Frame frame = random_frame(rng, channels, channels == 2 && (trial / 3) % 2 == 0);
-        const auto& blocks = frame.blocks;
-        const FramePlan& plan = frame.plan;
-        FrameAllocation allocation(blocks, plan, channels);
-        for (int probe = 0; probe < 4; ++probe) {
-            const uint32_t kbps = kAc3Bitrates[rng() % kAc3Bitrates.size()];
-            const int dialnorm = -1 - static_cast<int>(rng() % 31);
-            const auto cs = static_cast<uint8_t>(rng() % 64);
-            SCOPED_TRACE("trial " + std::to_string(trial) + " probe " + std::to_string(probe));
-            const Ac3RateInfo rate = lookup_rate(kbps);
-            BitWriter counter(0, true);
-            BitWriter shared_counter(0, true);
-            BitWriter writer(rate.frame_bytes);
-            const uint32_t counted = pack_frame_bits(counter, blocks, plan, kbps, dialnorm, channels, cs);
-            ASSERT_EQ(pack_frame_bits(writer, blocks, plan, kbps, dialnorm, channels, cs), counted);
-            ASSERT_EQ(pack_frame_bits(shared_counter, blocks, plan, kbps, dialnorm, channels, cs, allocation), counted);
-            EXPECT_TRUE(counter.bytes.empty());
-            EXPECT_EQ(writer.bytes.size(), (counted + 7) / 8);
-
-            const bool fits = frame_fits(blocks, plan, kbps, dialnorm, channels, cs);
-            EXPECT_EQ(fits, counted + 18 <= 8u * rate.frame_bytes);
-            EXPECT_EQ(frame_fits(blocks, plan, kbps, dialnorm, channels, cs, allocation), fits);
-            if (!fits) {
-                EXPECT_EQ(error_of([&] { write_frame(blocks, plan, kbps, dialnorm, channels, cs); }),
-                          "mantissa payload exceeds selected AC-3 frame size");
-                ++refused;
-                continue;
-            }
-            const std::vector<uint8_t> bytes = write_frame(blocks, plan, kbps, dialnorm, channels, cs);
-            ASSERT_EQ(bytes.size(), rate.frame_bytes);
-            EXPECT_EQ(write_frame(blocks, plan, kbps, dialnorm, channels, cs, allocation), bytes);
-            expect_both_crcs_check(bytes, rate.frame_words);
-            // The packed fields are the frame's prefix; the fill, auxdatae and crcrsv are zero.
-            for (uint32_t bit = counted; bit < 8u * rate.frame_bytes - 16; ++bit)
-                ASSERT_EQ((bytes[bit / 8] >> (7 - bit % 8)) & 1, 0) << bit;
-            ++written;
-        }
-    }
-    EXPECT_GT(written, 20);
-    EXPECT_GT(refused, 20);
 }
 
 // --- A frame built by hand from a signal, decoded by the reference decoder. ---

@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
-#include "tests/support/error_of.h"
 
 namespace oskavi {
 namespace {
-
-using test::error_of;
 
 // Stereo tone with the given right-channel factor (1 = mono, -1 = opposite).
 PcmBuffer stereo_tone(uint32_t rate, size_t frames, double right_factor, double level = 0.5) {
@@ -38,43 +34,6 @@ TEST(MatrixDecode, InPhaseContentSteersToTheCentreAndOppositeToTheSurrounds) {
         EXPECT_NEAR(frame[4], right > 0 ? 0.0 : l, 0.01) << right;
         EXPECT_NEAR(frame[5], right > 0 ? 0.0 : l, 0.01) << right;
     }
-}
-
-TEST(MatrixDecode, OneSidedSignalPassesUnsteered) {
-    const PcmBuffer in = stereo_tone(48000, 4800, 0.0);
-    MatrixDecodeStats stats;
-    const PcmBuffer out = matrix_decode(in, 20.0, &stats);
-    for (size_t i = 0; i < in.frame_count(); ++i) ASSERT_EQ(out.samples[i * 6], in.samples[2 * i]);
-    EXPECT_EQ(stats.max_centre_steer, 0.0);
-    EXPECT_EQ(stats.rear_delay_ms, 20.0);
-}
-
-TEST(MatrixDecode, RearDelayLengthensTheBed) {
-    const PcmBuffer in = stereo_tone(44100, 1000, -1.0);
-    const PcmBuffer immediate = matrix_decode(in, 0.0, nullptr);
-    const PcmBuffer delayed = matrix_decode(in, 20.0, nullptr);
-    ASSERT_EQ(delayed.frame_count(), 1000u + 882u);
-    for (size_t i = 0; i < 882; ++i) ASSERT_EQ(delayed.samples[i * 6 + 4], 0.0f);
-    for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(delayed.samples[(i + 882) * 6 + 4], immediate.samples[i * 6 + 4]);
-}
-
-TEST(MatrixDecode, LoudBedIsNormalisedToFullScale) {
-    const PcmBuffer out = matrix_decode(stereo_tone(48000, 48000, 1.0, 0.99), 0.0, nullptr);
-    float peak = 0.0f;
-    for (float s : out.samples) peak = std::max(peak, std::fabs(s));
-    EXPECT_FLOAT_EQ(peak, 1.0f);
-}
-
-TEST(MatrixDecode, Errors) {
-    PcmBuffer mono{48000, 1, ChannelLayout::Mono, {0.0f}};
-    EXPECT_EQ(error_of([&] { matrix_decode(mono, 20.0, nullptr); }),
-              "matrix decode requires canonical 2-channel stereo input");
-    PcmBuffer stereo = stereo_tone(48000, 10, 1.0);
-    for (double bad : {40.01, -0.1, std::numeric_limits<double>::quiet_NaN()})
-        EXPECT_EQ(error_of([&] { matrix_decode(stereo, bad, nullptr); }), "matrix rear delay must be within 0..40 ms");
-    stereo.sample_rate = 0;
-    EXPECT_EQ(error_of([&] { matrix_decode(stereo, 20.0, nullptr); }), "matrix decode requires a valid sample rate");
-    EXPECT_EQ(error_of([] { init_matrix_steering(0); }), "matrix steering requires a valid sample rate");
 }
 
 }  // namespace

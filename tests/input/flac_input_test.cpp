@@ -117,28 +117,6 @@ TEST(FlacInput, DecodeFailuresCarryTheirMessages) {
     EXPECT_EQ(read_flac_file(md5, required_only).samples, scaled(samples, 16));
 }
 
-TEST(FlacLibrarySearching, NothingFoundAndMissingExport) {
-    TempDirectory dir;
-    const std::string requires_prefix = "FLAC input requires libFLAC.dll at runtime: ";
-    const std::string not_found =
-        "libFLAC runtime DLL was not found beside oskavi.exe or in the Windows DLL search path";
-    const FlacLibrary absent(only(dir.file("libFLAC.so.12")));
-    EXPECT_FALSE(absent.available());
-    EXPECT_EQ(absent.error_message(), not_found);
-    EXPECT_EQ(flac_feature_text(absent), "unavailable (place libFLAC.dll beside oskavi.exe)");
-    EXPECT_EQ(error_of([&] { read_flac_file(dir.file("x.flac"), absent); }), requires_prefix + not_found);
-
-    // Directories are tried before the system search, names in order.
-    FlacLibrarySearch search = only(kMissingFinish);
-    search.names.push_back("libflac_required_only.so");
-    search.system_search = true;
-    const FlacLibrary incomplete(search);
-    const std::string missing = "libFLAC missing required export: FLAC__stream_decoder_finish";
-    EXPECT_FALSE(incomplete.available());
-    EXPECT_EQ(incomplete.error_message(), missing);
-    EXPECT_EQ(error_of([&] { read_flac_file(dir.file("x.flac"), incomplete); }), requires_prefix + missing);
-}
-
 // The executable's own directory comes first: an incomplete libFLAC.so.12
 // placed beside a copy of oskavi wins over the system library.
 TEST(FlacLibrarySearching, LibraryBesideTheExecutableComesFirst) {

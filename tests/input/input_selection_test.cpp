@@ -1,5 +1,4 @@
-// The reader is chosen by the extension after the last dot of the whole path,
-// and the streaming routes are offered only for inputs they can take.
+// The reader is chosen by the extension after the last dot of the whole path.
 
 #include "input/input_selection.h"
 
@@ -33,44 +32,6 @@ TEST(InputSelection, DispatchByExtensionNotContent) {
             EXPECT_EQ(error_of([&] { read_input(path); }), "Unsupported input extension; use WAV/RF64 or FLAC") << name;
         }
     }
-}
-
-TEST(InputSelection, StreamingEligibility) {
-    TempDirectory dir;
-    const Bytes data(96, 0);  // whole frames for 1, 2, 4, 6 and 8 channels of 16 bits
-    struct Case {
-        std::string name;
-        Bytes fmt;
-        bool matrix;
-        bool preprocess;
-    };
-    const std::vector<Case> cases = {
-        {"stereo48.wav", fmt_body(1, 2, 48000, 16), true, true},
-        {"stereo44.wave", fmt_body(1, 2, 44100, 16), true, true},
-        {"stereo32k.wav", fmt_body(1, 2, 32000, 16), false, false},
-        {"mono192.rf64", fmt_body(1, 1, 192000, 16), false, true},
-        {"surround.wav", fmt_body(1, 6, 88200, 16), false, true},
-        {"surround_bad_mask.wav", fmt_extensible_body(6, 48000, 16, 0x33F, 1), false, false},
-        {"seven_one.wav", fmt_extensible_body(8, 176400, 16, 0x63F, 1), false, true},
-        {"quad.wav", fmt_body(1, 4, 96000, 16), false, false},
-        {"stereo48.flac", fmt_body(1, 2, 48000, 16), false, false},
-    };
-    for (const Case& c : cases) {
-        const std::string path = dir.file(c.name);
-        write_file_bytes(path, canonical_wave(c.fmt, data));
-        EXPECT_EQ(can_stream_matrix(path).eligible, c.matrix) << c.name;
-        EXPECT_EQ(can_stream_preprocess(path).eligible, c.preprocess) << c.name;
-    }
-    const StreamEligibility facts = can_stream_preprocess(dir.file("stereo32k.wav"));
-    EXPECT_EQ(std::tuple(facts.sample_rate, facts.channels, facts.layout, facts.total_frames),
-              std::tuple(32000u, 2u, ChannelLayout::Stereo, uint64_t{24}));
-
-    // Inputs the streaming reader cannot open are simply not eligible.
-    EXPECT_FALSE(can_stream_matrix(dir.file("absent.wav")).eligible);
-    const std::string fmt_after_data =
-        WaveBuilder().chunk("data", data).chunk("fmt ", fmt_body(1, 2, 48000, 16)).write(dir.file("late_fmt.wav"));
-    EXPECT_FALSE(can_stream_preprocess(fmt_after_data).eligible);
-    EXPECT_EQ(read_input(fmt_after_data).frame_count(), 24u);
 }
 
 }  // namespace

@@ -1,36 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
+#include <vector>
 
 #include "platform/binary_file.h"
-#include "platform/dynamic_library.h"
-#include "platform/executable_path.h"
 #include "tests/support/temp_dir.h"
 
 namespace oskavi::test {
 namespace {
-
-TEST(Platform, ExecutablePathAndDirectory) {
-    const std::string path = executable_path();
-    EXPECT_TRUE(std::filesystem::equivalent(path, "/proc/self/exe"));
-    EXPECT_EQ(directory_of(path) + "oskavi_tests", path);
-    EXPECT_EQ(directory_of("C:\\tools\\oskavi.exe"), "C:\\tools\\");
-    EXPECT_EQ(directory_of("oskavi"), "");
-}
-
-TEST(Platform, DynamicLibraryBindsByNameAndReleases) {
-    DynamicLibrary library = DynamicLibrary::load(std::string(OSKAVI_TEST_BUILD_DIR) + "/fixtures/libflac_missing_finish.so");
-    ASSERT_TRUE(library.loaded());
-    EXPECT_NE(library.symbol("FLAC__stream_decoder_new"), nullptr);
-    EXPECT_EQ(library.symbol("FLAC__stream_decoder_finish"), nullptr);
-    DynamicLibrary moved = std::move(library);
-    EXPECT_FALSE(library.loaded());
-    moved.release();
-    EXPECT_FALSE(moved.loaded());
-    EXPECT_EQ(moved.symbol("FLAC__stream_decoder_new"), nullptr);
-    EXPECT_FALSE(DynamicLibrary::load("/nonexistent/libnothing.so").loaded());
-}
 
 TEST(Platform, BinaryFileReadsShortAndSeeksPastTheEnd) {
     TempDirectory dir;

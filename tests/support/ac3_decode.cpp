@@ -21,6 +21,24 @@ DecodedAc3 decode_ac3(const std::string& path, uint32_t channels) {
     return decoded;
 }
 
+DecodedAc3 decode_ac3_liba52(const std::string& path) {
+    // -o float writes liba52's own sample layout: for every block of 256
+    // samples, the 256 of the left channel, then the 256 of the right.
+    const ProcessResult result = run_process({"a52dec", "-a", "-o", "float", path});
+    DecodedAc3 decoded;
+    if (result.exit_code != 0) decoded.errors = "a52dec exit status " + std::to_string(result.exit_code) + ": " + result.err;
+    decoded.channels = 2;
+    std::vector<float> planar(result.out.size() / sizeof(float));
+    std::memcpy(planar.data(), result.out.data(), planar.size() * sizeof(float));
+    decoded.samples.resize(planar.size() / 512 * 512);
+    for (size_t i = 0; i < decoded.samples.size(); ++i) {
+        const size_t block = i / 512;
+        const size_t channel = i % 2;
+        decoded.samples[i] = planar[block * 512 + channel * 256 + (i % 512) / 2];
+    }
+    return decoded;
+}
+
 double channel_snr_db(const std::vector<float>& input, const std::vector<float>& decoded, uint32_t channels,
                       uint32_t channel, uint32_t delay) {
     const size_t input_frames = input.size() / channels;

@@ -1,6 +1,6 @@
 #pragma once
-// Decoding through the reference decoder (ffmpeg) and comparing the result
-// with the encoder's input.
+// Decoding through two independent decoders (FFmpeg's and liba52's a52dec)
+// and comparing the result with the encoder's input.
 
 #include <cstdint>
 #include <string>
@@ -17,6 +17,12 @@ struct DecodedAc3 {
 // Decodes with CRC checking on (-err_detect crccheck), so a frame whose CRC
 // is wrong is reported instead of being decoded quietly.
 DecodedAc3 decode_ac3(const std::string& path, uint32_t channels);
+
+// Decodes with liba52's a52dec, written independently of FFmpeg's decoder.
+// Its output is stereo whatever the stream: mono on both sides, and more
+// channels downmixed as L + clev * C + slev * Ls (and R, Rs likewise) with the
+// stream's mix levels, not normalised (-a). `errors` holds a failed exit.
+DecodedAc3 decode_ac3_liba52(const std::string& path);
 
 // Signal-to-noise ratio in dB of one channel of decoded against input, with
 // the decoded stream delayed by `delay` frames (the codec delay is 256).
