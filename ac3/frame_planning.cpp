@@ -8,7 +8,6 @@ namespace oskavi {
 
 namespace {
 
-constexpr uint32_t kMinEndmant = 73;  // chbwcod 0
 constexpr double kBinWidthHz = 93.75;  // 48 kHz / 512
 constexpr double kSilentEnergy = 1e-24;
 constexpr double kOccupiedShare = 0.9995;

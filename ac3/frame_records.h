@@ -17,6 +17,9 @@ namespace oskavi {
 inline constexpr int kBlocksPerFrame = 6;
 inline constexpr int kMaxFbwChannels = 5;
 inline constexpr int kLfeCodedBins = 7;
+// End mantissa of chbwcod 0, the narrowest full-bandwidth channel; each
+// chbwcod step adds 3 bins.
+inline constexpr uint32_t kMinEndmant = 73;
 
 using Coefficients = std::array<double, kBinsPerBlock>;
 using RawExponents = std::array<uint8_t, kBinsPerBlock>;
@@ -76,7 +79,7 @@ struct CouplingPlan {
 };
 
 struct FramePlan {
-    std::array<uint32_t, kMaxFbwChannels> endmant{73, 73, 73, 73, 73};
+    std::array<uint32_t, kMaxFbwChannels> endmant{kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant};
     std::array<uint8_t, kMaxFbwChannels> chbwcod{};
     // One entry per full-bandwidth channel, then the LFE's entry right after
     // the last full-bandwidth channel.

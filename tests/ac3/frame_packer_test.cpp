@@ -180,27 +180,28 @@ TEST(FramePacker, CountingWritingAndSharedAllocationAgreeOnRandomFrames) {
             const auto cs = static_cast<uint8_t>(rng() % 64);
             SCOPED_TRACE("trial " + std::to_string(trial) + " probe " + std::to_string(probe));
             const Ac3RateInfo rate = lookup_rate(kbps);
+            const FrameContext context{blocks, plan, kbps, dialnorm, channels};
             BitWriter counter(0, true);
             BitWriter shared_counter(0, true);
             BitWriter writer(rate.frame_bytes);
-            const uint32_t counted = pack_frame_bits(counter, blocks, plan, kbps, dialnorm, channels, cs);
-            ASSERT_EQ(pack_frame_bits(writer, blocks, plan, kbps, dialnorm, channels, cs), counted);
-            ASSERT_EQ(pack_frame_bits(shared_counter, blocks, plan, kbps, dialnorm, channels, cs, allocation), counted);
+            const uint32_t counted = pack_frame_bits(counter, context, cs);
+            ASSERT_EQ(pack_frame_bits(writer, context, cs), counted);
+            ASSERT_EQ(pack_frame_bits(shared_counter, context, cs, allocation), counted);
             EXPECT_TRUE(counter.bytes.empty());
             EXPECT_EQ(writer.bytes.size(), (counted + 7) / 8);
 
-            const bool fits = frame_fits(blocks, plan, kbps, dialnorm, channels, cs);
+            const bool fits = frame_fits(context, cs);
             EXPECT_EQ(fits, counted + 18 <= 8u * rate.frame_bytes);
-            EXPECT_EQ(frame_fits(blocks, plan, kbps, dialnorm, channels, cs, allocation), fits);
+            EXPECT_EQ(frame_fits(context, cs, allocation), fits);
             if (!fits) {
-                EXPECT_EQ(error_of([&] { write_frame(blocks, plan, kbps, dialnorm, channels, cs); }),
+                EXPECT_EQ(error_of([&] { write_frame(context, cs); }),
                           "mantissa payload exceeds selected AC-3 frame size");
                 ++refused;
                 continue;
             }
-            const std::vector<uint8_t> bytes = write_frame(blocks, plan, kbps, dialnorm, channels, cs);
+            const std::vector<uint8_t> bytes = write_frame(context, cs);
             ASSERT_EQ(bytes.size(), rate.frame_bytes);
-            EXPECT_EQ(write_frame(blocks, plan, kbps, dialnorm, channels, cs, allocation), bytes);
+            EXPECT_EQ(write_frame(context, cs, allocation), bytes);
             expect_both_crcs_check(bytes, rate.frame_words);
             // The packed fields are the frame's prefix; the fill, auxdatae and crcrsv are zero.
             for (uint32_t bit = counted; bit < 8u * rate.frame_bytes - 16; ++bit)
@@ -255,10 +256,11 @@ TEST(HandmadeFrame, StereoSinesPackVerifyAndDecodeToTheInput) {
     std::vector<uint8_t> stream;
     for (uint32_t f = 0; f < kFrames; ++f) {
         const Frame frame = handmade_frame(input, f, 151);
+        const FrameContext context{frame.blocks, frame.plan, kbps, -31, 2};
         int cs = 63;  // the largest coarse offset at which the frame fits
-        while (cs >= 0 && !frame_fits(frame.blocks, frame.plan, kbps, -31, 2, static_cast<uint8_t>(cs))) --cs;
+        while (cs >= 0 && !frame_fits(context, static_cast<uint8_t>(cs))) --cs;
         ASSERT_GT(cs, 0) << f;
-        const std::vector<uint8_t> bytes = write_frame(frame.blocks, frame.plan, kbps, -31, 2, static_cast<uint8_t>(cs));
+        const std::vector<uint8_t> bytes = write_frame(context, static_cast<uint8_t>(cs));
         stream.insert(stream.end(), bytes.begin(), bytes.end());
     }
     test::TempDirectory dir;
