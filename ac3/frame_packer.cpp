@@ -84,7 +84,9 @@ void write_exponent_groups(BitWriter& w, const ExponentSet& set) {
     for (uint32_t g = 0; g < set.group_count; ++g) w.write_bits(set.group_codes[g], 7);
 }
 
-uint32_t coupling_band_count(const FramePlan& plan) { return (plan.cplendmant - plan.cplstrtmant) / 12; }
+uint32_t coupling_band_count(const FramePlan& plan) {
+    return (plan.coupling.cplendmant - plan.coupling.cplstrtmant) / kCouplingBandWidth;
+}
 
 // blksw, dithflag, dynrnge and the coupling strategy (sent in block 0 only,
 // in force for the whole frame).
@@ -95,12 +97,12 @@ void write_block_start(BitWriter& w, int blk, const StreamLayout& layout, const 
     w.write_bits(0, 1);                                                     // dynrnge
     write_flag(w, blk == 0);                                                // cplstre
     if (blk != 0) return;
-    w.write_bits(plan.cplinu, 1);
-    if (plan.cplinu == 0) return;
+    w.write_bits(plan.coupling.in_use, 1);
+    if (plan.coupling.in_use == 0) return;
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(1, 1);  // chincpl
     if (layout.acmod == 2) w.write_bits(1, 1);                             // phsflginu
-    w.write_bits(plan.cplbegf, 4);
-    w.write_bits(plan.cplendf, 4);
+    w.write_bits(plan.coupling.cplbegf, 4);
+    w.write_bits(plan.coupling.cplendf, 4);
     // Every 12-bin sub-band is a coupling band of its own: cplbndstrc all 0.
     w.write_zeros(coupling_band_count(plan) - 1);
 }
@@ -139,15 +141,15 @@ void write_rematrixing(BitWriter& w, int blk, const BlockAnalysis& block, bool r
 void write_exponents(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
                      const FramePlan& plan) {
     const auto& strategies = plan.chexpstr[blk];
-    if (plan.cplinu != 0) w.write_bits(blk == 0 ? kExpD15 : kExpReuse, 2);  // cplexpstr
+    if (plan.coupling.in_use != 0) w.write_bits(blk == 0 ? kExpD15 : kExpReuse, 2);  // cplexpstr
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(strategies[ch], 2);
     if (layout.lfeon != 0) write_flag(w, blk == 0);  // lfeexpstr: D15 in block 0
-    if (plan.cplinu == 0) {
+    if (plan.coupling.in_use == 0) {
         for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
             if (strategies[ch] != kExpReuse) w.write_bits(plan.chbwcod[ch], 6);
         }
     }
-    if (plan.cplinu != 0 && blk == 0) {
+    if (plan.coupling.in_use != 0 && blk == 0) {
         w.write_bits(block.cpl_exponent_set.absolute_exponent, 4);  // cplabsexp
         write_exponent_groups(w, block.cpl_exponent_set);
     }
@@ -172,7 +174,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
     write_flag(w, first);  // snroffste
     if (first) {
         w.write_bits(csnroffst, 6);
-        if (plan.cplinu != 0) {
+        if (plan.coupling.in_use != 0) {
             w.write_bits(plan.cplfsnroffst, 4);
             w.write_bits(kFgaincod, 3);
         }
@@ -185,7 +187,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
             w.write_bits(kFgaincod, 3);
         }
     }
-    if (plan.cplinu != 0) {
+    if (plan.coupling.in_use != 0) {
         write_flag(w, first);  // cplleake
         if (first) {
             w.write_bits(plan.cplfleak, 3);
@@ -199,7 +201,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
 void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
                        const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed, FrameAllocation& allocation) {
     write_block_start(w, blk, layout, block, plan);
-    if (plan.cplinu != 0) write_coupling_coordinates(w, blk, layout, block, plan);
+    if (plan.coupling.in_use != 0) write_coupling_coordinates(w, blk, layout, block, plan);
     if (layout.acmod == 2) write_rematrixing(w, blk, block, rematrix_changed);
     write_exponents(w, blk, layout, block, plan);
     write_allocation_fields(w, blk, layout, plan, csnroffst);

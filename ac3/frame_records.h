@@ -62,6 +62,10 @@ struct BlockAnalysis {
     ExponentSet lfe_exponent_set;
 };
 
+// Width in bins of an A/52 coupling sub-band; this encoder makes every
+// sub-band a coupling band of its own.
+inline constexpr uint32_t kCouplingBandWidth = 12;
+
 struct CouplingBand {
     uint32_t first_bin = 0;
     uint32_t end_bin = 0;  // exclusive
@@ -87,12 +91,7 @@ struct FramePlan {
     std::array<std::array<uint8_t, kMaxFbwChannels>, kBlocksPerFrame> chexpstr{};  // [block][channel]
     std::array<double, kMaxFbwChannels> flatness{};  // tonality measure, 0..1
 
-    uint8_t cplinu = 0;
-    uint8_t cplbegf = 0;
-    uint8_t cplendf = 0;
-    uint32_t cplstrtmant = 0;
-    uint32_t cplendmant = 0;
-    std::vector<CouplingBand> coupling_bands;
+    CouplingPlan coupling;  // in use (cplinu) or not, and its range
     uint8_t cplfsnroffst = 4;
     uint8_t cplfleak = 3;
     uint8_t cplsleak = 3;

@@ -115,9 +115,9 @@ TEST(ExponentStrategy, SetsAreRefreshedOnlyAtHighRatesForUncoupledMonoAndStereo)
         SCOPED_TRACE(k.name);
         Blocks blocks = noise_frame(k.nfbw, 3);
         FramePlan plan = plan_frame(blocks, k.kbps, k.nfbw, false, CouplingPlan{});
-        plan.cplinu = k.cplinu;
-        plan.cplstrtmant = 97;
-        plan.cplendmant = 205;
+        plan.coupling.in_use = k.cplinu;
+        plan.coupling.cplstrtmant = 97;
+        plan.coupling.cplendmant = 205;
         plan_exponent_reuse(blocks, plan, k.nfbw, false, k.adaptation, k.kbps);
         for (int c = 0; c < k.nfbw; ++c) {
             EXPECT_EQ(refreshes(plan, c) > 1, k.refreshed) << c;

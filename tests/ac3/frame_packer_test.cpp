@@ -113,12 +113,7 @@ Frame random_frame(std::mt19937& rng, uint32_t channels, bool coupled) {
     CouplingPlan cp;
     if (coupled) {
         cp = plan_coupling(true, 128 + 32 * static_cast<uint32_t>(rng() % 4));
-        plan.cplinu = 1;
-        plan.cplbegf = cp.cplbegf;
-        plan.cplendf = cp.cplendf;
-        plan.cplstrtmant = cp.cplstrtmant;
-        plan.cplendmant = cp.cplendmant;
-        plan.coupling_bands = cp.bands;
+        plan.coupling = cp;
     }
     for (uint32_t ch = 0; ch < nfbw; ++ch) {
         plan.chbwcod[ch] = static_cast<uint8_t>(rng() % 61);

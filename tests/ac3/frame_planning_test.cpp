@@ -59,8 +59,8 @@ TEST(FramePlanning, RematrixedBandsAreMeasuredAsSumAndDifferenceUnlessCoupled) {
     EXPECT_EQ(coupled.fsnroffst[1], 0);
     EXPECT_EQ(coupled.endmant[0], 97u);
     EXPECT_EQ(coupled.endmant[1], 97u);
-    EXPECT_EQ(coupled.cplinu, 1);
-    EXPECT_EQ(coupled.cplendmant, 205u);
+    EXPECT_EQ(coupled.coupling.in_use, 1);
+    EXPECT_EQ(coupled.coupling.cplendmant, 205u);
 }
 
 }  // namespace
