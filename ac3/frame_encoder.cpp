@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <stdexcept>
 
 #include "ac3/frame_packer.h"
@@ -57,13 +56,10 @@ std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings&
     return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels);
 }
 
-uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderSettings& options) {
+uint64_t write_silent_stream(Ac3OutputFile& out, uint32_t channels, uint64_t frames, const EncoderSettings& options) {
     const std::vector<uint8_t> frame = make_silent_frame(channels, options);
     const uint64_t count = ac3_frame_count(frames);
-    for (uint64_t f = 0; f < count; ++f) {
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        if (!out) throw std::runtime_error("Failed while writing AC-3 output");
-    }
+    for (uint64_t f = 0; f < count; ++f) out.write(frame);
     return count;
 }
 
@@ -78,8 +74,7 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
     check_dialnorm(options.dialnorm_db);
     lookup_rate(options.bitrate_kbps);
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+    Ac3OutputFile out(output_path);
     const uint64_t total = ac3_frame_count(pcm.frame_count());
     const auto report = [&](uint64_t done) {
         if (progress) progress(done, total);
@@ -93,13 +88,11 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
             throw std::runtime_error("non-silent encode supports mono, stereo, and canonical 5.1 at this milestone");
         for (uint64_t f = 0; f < total; ++f) {
             report(f);
-            const std::vector<uint8_t> frame = encode_frame_at(pcm, f, options);
-            out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+            out.write(encode_frame_at(pcm, f, options));
         }
     }
     report(total);
-    out.flush();
-    if (!out) throw std::runtime_error("Failed while writing AC-3 output");
+    out.close();
 }
 
 }  // namespace oskavi

@@ -6,11 +6,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "ac3/ac3_output_file.h"
 #include "ac3/block_analysis.h"
 #include "ac3/encoder_settings.h"
 #include "input/pcm_buffer.h"
@@ -31,7 +31,7 @@ std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings&
 // Digital silence of `frames` 48 kHz frames: the silent frame repeated
 // ac3_frame_count(frames) times. Returns the number of frames written; a
 // failed write throws "Failed while writing AC-3 output".
-uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderSettings& options);
+uint64_t write_silent_stream(Ac3OutputFile& out, uint32_t channels, uint64_t frames, const EncoderSettings& options);
 
 // Whole-file route: writes ceil(frames / 1536) frames (at least one).
 void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderSettings& options,
