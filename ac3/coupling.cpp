@@ -9,7 +9,6 @@ namespace oskavi {
 
 namespace {
 
-constexpr uint32_t kCouplingBandWidth = 12;
 constexpr double kLargestCoordinate = 0.96875;  // 31/32, the largest A/52 coordinate
 constexpr double kCouplingScale = 0.125;        // coupling channel = (L +/- R) / 8
 

@@ -109,11 +109,11 @@ RunBoundaries cheapest_runs(CandidateTable& table) {
 }
 
 void plan_coupling_exponents(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, const FramePlan& plan) {
-    const ExponentRow minima = minimum_over_blocks(blocks, 0, kBlocksPerFrame, plan.cplendmant,
+    const ExponentRow minima = minimum_over_blocks(blocks, 0, kBlocksPerFrame, plan.coupling.cplendmant,
                                                    [](const BlockAnalysis& b) -> const RawExponents& {
                                                        return b.cpl_raw_exponents;
                                                    });
-    const ExponentSet set = coupling_exponent_set(minima, plan.cplstrtmant, plan.cplendmant);
+    const ExponentSet set = coupling_exponent_set(minima, plan.coupling.cplstrtmant, plan.coupling.cplendmant);
     for (BlockAnalysis& block : blocks) block.cpl_exponent_set = set;
 }
 
@@ -161,7 +161,7 @@ ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>&
 
 void plan_exponent_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, FramePlan& plan, int nfbw, bool lfe,
                          bool exponent_adaptation, uint32_t bitrate_kbps) {
-    const bool refresh = exponent_adaptation && !plan.cplinu && nfbw <= 2 && bitrate_kbps >= kRefreshMinKbps;
+    const bool refresh = exponent_adaptation && !plan.coupling.in_use && nfbw <= 2 && bitrate_kbps >= kRefreshMinKbps;
     for (int c = 0; c < nfbw; ++c) {
         CandidateTable table(blocks, c, plan);
         const RunBoundaries runs = refresh ? cheapest_runs(table) : single_run();
@@ -174,7 +174,7 @@ void plan_exponent_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, Fra
             for (int b = first; b < end; ++b) blocks[b].exponent_sets[c] = candidate.set;
         }
     }
-    if (plan.cplinu) plan_coupling_exponents(blocks, plan);
+    if (plan.coupling.in_use) plan_coupling_exponents(blocks, plan);
     if (lfe) plan_lfe_exponents(blocks);
 }
 

@@ -12,11 +12,11 @@ FrameAllocation::FrameAllocation(std::span<const BlockAnalysis, kBlocksPerFrame>
     const uint32_t nfchans = std::min<uint32_t>(lfe ? 5 : channels, kMaxFbwChannels);
     for (uint32_t ch = 0; ch < nfchans; ++ch) {
         // A coupled channel codes its own bins only up to the coupling start.
-        const uint32_t end = plan.cplinu != 0 ? plan.cplstrtmant : plan.endmant[ch];
+        const uint32_t end = plan.coupling.in_use != 0 ? plan.coupling.cplstrtmant : plan.endmant[ch];
         slots_[slot_count_++] = Slot{SlotKind::FullBandwidth, static_cast<uint8_t>(ch), plan.fsnroffst[ch], 0, end};
-        if (ch == 0 && plan.cplinu != 0) {
-            slots_[slot_count_++] = Slot{SlotKind::Coupling, 0, plan.cplfsnroffst, plan.cplstrtmant,
-                                         plan.cplendmant};
+        if (ch == 0 && plan.coupling.in_use != 0) {
+            slots_[slot_count_++] = Slot{SlotKind::Coupling, 0, plan.cplfsnroffst, plan.coupling.cplstrtmant,
+                                         plan.coupling.cplendmant};
         }
     }
     if (lfe) slots_[slot_count_++] = Slot{SlotKind::Lfe, 0, plan.fsnroffst[nfchans], 0, kLfeCodedBins};

@@ -6,41 +6,23 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "ac3/frame_records.h"
+#include "ac3/ac3_output_file.h"
+#include "ac3/block_analysis.h"
 #include "ac3/encoder_settings.h"
 #include "input/pcm_buffer.h"
 
 namespace oskavi {
 
-inline constexpr uint32_t kSamplesPerBlock = 256;
-inline constexpr uint32_t kSamplesPerFrame = 1536;
-inline constexpr uint32_t kFrameWindowFrames = 1792;  // 256 history + 1536 new
-
-// Interleaved samples of one source, addressed by frame. Frames before 0 or
-// at or beyond frame_count read as 0.0.
-struct PcmView {
-    std::span<const float> samples;
-    uint32_t channels = 0;
-    ChannelLayout layout = ChannelLayout::Unknown;
-    uint64_t frame_count() const { return channels == 0 ? 0 : samples.size() / channels; }
-};
+inline constexpr uint32_t kFrameWindowFrames = kSamplesPerBlock + kSamplesPerFrame;  // history + new
 
 // The unit of one streamed AC-3 frame: 256 frames of history, then 1536 new.
 using FrameWindow = PcmBuffer;
 
 using EncodeProgress = std::function<void(uint64_t done, uint64_t total)>;
-
-// 0 if the block's peak is at least 0.5, 1 from 0.25, 2 from 0.125, else 3.
-uint8_t gain_range_code(std::span<const double, 512> samples);
-
-// Analyses one audio block whose transform covers source frames
-// 256 * (block_number - 1) .. 256 * (block_number + 1) - 1.
-BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings);
 
 std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options);
 std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options);
@@ -49,7 +31,7 @@ std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings&
 // Digital silence of `frames` 48 kHz frames: the silent frame repeated
 // ac3_frame_count(frames) times. Returns the number of frames written; a
 // failed write throws "Failed while writing AC-3 output".
-uint64_t write_silent_stream(std::ostream& out, uint32_t channels, uint64_t frames, const EncoderSettings& options);
+uint64_t write_silent_stream(Ac3OutputFile& out, uint32_t channels, uint64_t frames, const EncoderSettings& options);
 
 // Whole-file route: writes ceil(frames / 1536) frames (at least one).
 void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const EncoderSettings& options,

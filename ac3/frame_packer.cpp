@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "ac3/encoder_errors.h"
+#include "ac3/exponents.h"
 #include "ac3/frame_allocation.h"
 #include "ac3/mantissa_quantiser.h"
 #include "bitstream/crc.h"
@@ -23,7 +25,6 @@ constexpr uint8_t kFgaincod = kEncoderAllocationCodes.fgaincod;
 constexpr uint32_t kFrameTailBits = 18;
 constexpr uint32_t kSyncword = 0x0B77;
 constexpr uint32_t kCrc1Position = 16;
-constexpr uint8_t kMaxCsnroffst = 63;
 
 struct StreamLayout {
     uint8_t acmod = 0;
@@ -83,7 +84,9 @@ void write_exponent_groups(BitWriter& w, const ExponentSet& set) {
     for (uint32_t g = 0; g < set.group_count; ++g) w.write_bits(set.group_codes[g], 7);
 }
 
-uint32_t coupling_band_count(const FramePlan& plan) { return (plan.cplendmant - plan.cplstrtmant) / 12; }
+uint32_t coupling_band_count(const FramePlan& plan) {
+    return (plan.coupling.cplendmant - plan.coupling.cplstrtmant) / kCouplingBandWidth;
+}
 
 // blksw, dithflag, dynrnge and the coupling strategy (sent in block 0 only,
 // in force for the whole frame).
@@ -94,12 +97,12 @@ void write_block_start(BitWriter& w, int blk, const StreamLayout& layout, const 
     w.write_bits(0, 1);                                                     // dynrnge
     write_flag(w, blk == 0);                                                // cplstre
     if (blk != 0) return;
-    w.write_bits(plan.cplinu, 1);
-    if (plan.cplinu == 0) return;
+    w.write_bits(plan.coupling.in_use, 1);
+    if (plan.coupling.in_use == 0) return;
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(1, 1);  // chincpl
     if (layout.acmod == 2) w.write_bits(1, 1);                             // phsflginu
-    w.write_bits(plan.cplbegf, 4);
-    w.write_bits(plan.cplendf, 4);
+    w.write_bits(plan.coupling.cplbegf, 4);
+    w.write_bits(plan.coupling.cplendf, 4);
     // Every 12-bin sub-band is a coupling band of its own: cplbndstrc all 0.
     w.write_zeros(coupling_band_count(plan) - 1);
 }
@@ -138,15 +141,15 @@ void write_rematrixing(BitWriter& w, int blk, const BlockAnalysis& block, bool r
 void write_exponents(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
                      const FramePlan& plan) {
     const auto& strategies = plan.chexpstr[blk];
-    if (plan.cplinu != 0) w.write_bits(blk == 0 ? kExpD15 : kExpReuse, 2);  // cplexpstr
+    if (plan.coupling.in_use != 0) w.write_bits(blk == 0 ? kExpD15 : kExpReuse, 2);  // cplexpstr
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(strategies[ch], 2);
     if (layout.lfeon != 0) write_flag(w, blk == 0);  // lfeexpstr: D15 in block 0
-    if (plan.cplinu == 0) {
+    if (plan.coupling.in_use == 0) {
         for (uint32_t ch = 0; ch < layout.nfchans; ++ch) {
             if (strategies[ch] != kExpReuse) w.write_bits(plan.chbwcod[ch], 6);
         }
     }
-    if (plan.cplinu != 0 && blk == 0) {
+    if (plan.coupling.in_use != 0 && blk == 0) {
         w.write_bits(block.cpl_exponent_set.absolute_exponent, 4);  // cplabsexp
         write_exponent_groups(w, block.cpl_exponent_set);
     }
@@ -171,7 +174,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
     write_flag(w, first);  // snroffste
     if (first) {
         w.write_bits(csnroffst, 6);
-        if (plan.cplinu != 0) {
+        if (plan.coupling.in_use != 0) {
             w.write_bits(plan.cplfsnroffst, 4);
             w.write_bits(kFgaincod, 3);
         }
@@ -184,7 +187,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
             w.write_bits(kFgaincod, 3);
         }
     }
-    if (plan.cplinu != 0) {
+    if (plan.coupling.in_use != 0) {
         write_flag(w, first);  // cplleake
         if (first) {
             w.write_bits(plan.cplfleak, 3);
@@ -198,7 +201,7 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
 void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
                        const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed, FrameAllocation& allocation) {
     write_block_start(w, blk, layout, block, plan);
-    if (plan.cplinu != 0) write_coupling_coordinates(w, blk, layout, block, plan);
+    if (plan.coupling.in_use != 0) write_coupling_coordinates(w, blk, layout, block, plan);
     if (layout.acmod == 2) write_rematrixing(w, blk, block, rematrix_changed);
     write_exponents(w, blk, layout, block, plan);
     write_allocation_fields(w, blk, layout, plan, csnroffst);
@@ -210,47 +213,6 @@ void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const 
     } else {
         write_mantissas(w, allocation.mantissas(blk, csnroffst));
     }
-}
-
-void write_silent_block(BitWriter& w, int blk, uint8_t acmod, uint32_t nfchans, uint8_t lfeon) {
-    const bool first = blk == 0;
-    w.write_zeros(2 * nfchans + 1);  // blksw, dithflag per channel; dynrnge
-    write_flag(w, first);            // cplstre
-    if (first) w.write_bits(0, 1);   // cplinu
-    if (acmod == 2) {
-        write_flag(w, first);            // rematstr
-        if (first) w.write_zeros(4);     // rematflg
-    }
-    for (uint32_t ch = 0; ch < nfchans; ++ch) w.write_bits(first ? kExpD15 : kExpReuse, 2);
-    if (lfeon != 0) write_flag(w, first);
-    if (first) {
-        // Every exponent 15 (absolute 15, then groups of three zero
-        // differences, code 62) over the narrowest bandwidth, 73 bins.
-        for (uint32_t ch = 0; ch < nfchans; ++ch) w.write_bits(0, 6);  // chbwcod
-        for (uint32_t ch = 0; ch < nfchans; ++ch) {
-            w.write_bits(15, 4);
-            for (int g = 0; g < 24; ++g) w.write_bits(62, 7);
-            w.write_bits(0, 2);  // gainrng
-        }
-        if (lfeon != 0) {
-            w.write_bits(15, 4);
-            w.write_bits(62, 7);
-            w.write_bits(62, 7);
-        }
-    }
-    write_flag(w, first);  // baie
-    if (first) write_allocation_codes(w);
-    write_flag(w, first);  // snroffste
-    if (first) {
-        // csnroffst 0 with every fsnroffst 0: no bap is non-zero, no mantissa.
-        w.write_bits(0, 6);
-        for (uint32_t ch = 0; ch < nfchans + lfeon; ++ch) {
-            w.write_bits(0, 4);
-            w.write_bits(kFgaincod, 3);
-        }
-    }
-    w.write_bits(0, 1);  // deltbaie
-    w.write_bits(0, 1);  // skiple
 }
 
 // Mantissa bits of all six blocks (their allocation is remembered per
@@ -284,79 +246,103 @@ void patch_check_words(std::vector<uint8_t>& bytes, const Ac3RateInfo& rate) {
     crc_patch(bytes, frame_bits - 16, kCrc1Position, frame_bits - kCrc1Position);
 }
 
-}  // namespace
-
-uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                         int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
-    const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
-    const StreamLayout layout = supported_layout(channels);
+// Syncinfo, BSI and the six audio blocks in the given channel layout.
+uint32_t pack_layout(BitWriter& writer, const FrameContext& frame, const StreamLayout& layout, uint8_t csnroffst,
+                     FrameAllocation& allocation) {
+    const Ac3RateInfo rate = lookup_rate(frame.bitrate_kbps);
     write_syncinfo(writer, rate);
-    write_bsi(writer, layout.acmod, layout.lfeon, dialnorm_db);
+    write_bsi(writer, layout.acmod, layout.lfeon, frame.dialnorm_db);
     for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-        write_audio_block(writer, blk, layout, blocks[blk], plan, csnroffst, rematrix_changed(blocks, blk),
-                          allocation);
+        write_audio_block(writer, blk, layout, frame.blocks[blk], frame.plan, csnroffst,
+                          rematrix_changed(frame.blocks, blk), allocation);
     }
     return writer.bit_count;
 }
 
-uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                         int dialnorm_db, uint32_t channels, uint8_t csnroffst) {
-    FrameAllocation allocation(blocks, plan, channels);
-    return pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+// The blocks of a silent frame: every exponent 15 (absolute 15, then groups
+// of three zero differences) over the narrowest bandwidth, 73 bins, and over
+// the LFE's 7 bins; zero coefficients.
+std::array<BlockAnalysis, kBlocksPerFrame> silent_blocks(const StreamLayout& layout) {
+    RawExponents quiet;
+    quiet.fill(15);
+    const ExponentSet channel_set = prepare_exponent_set(quiet, kExpD15, kMinEndmant);
+    const ExponentSet lfe_set = prepare_exponent_set(quiet, kExpD15, kLfeCodedBins);
+    std::array<BlockAnalysis, kBlocksPerFrame> blocks{};
+    for (BlockAnalysis& block : blocks) {
+        for (uint32_t ch = 0; ch < layout.nfchans; ++ch) block.exponent_sets[ch] = channel_set;
+        block.lfe_present = layout.lfeon != 0;
+        block.lfe_exponent_set = lfe_set;
+    }
+    return blocks;
 }
 
-std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                                 uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
-    const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
+// Exponents sent in block 0 and reused; csnroffst 0 with every fsnroffst 0
+// leaves every bap of these exponents at 0.
+FramePlan silent_plan(const StreamLayout& layout) {
+    FramePlan plan;
+    plan.fsnroffst.fill(0);
+    for (uint32_t ch = 0; ch < layout.nfchans; ++ch) plan.chexpstr[0][ch] = kExpD15;
+    return plan;
+}
+
+}  // namespace
+
+uint32_t pack_frame_bits(BitWriter& writer, const FrameContext& frame, uint8_t csnroffst, FrameAllocation& allocation) {
+    return pack_layout(writer, frame, supported_layout(frame.channels), csnroffst, allocation);
+}
+
+uint32_t pack_frame_bits(BitWriter& writer, const FrameContext& frame, uint8_t csnroffst) {
+    FrameAllocation allocation(frame.blocks, frame.plan, frame.channels);
+    return pack_frame_bits(writer, frame, csnroffst, allocation);
+}
+
+std::vector<uint8_t> write_frame(const FrameContext& frame, uint8_t csnroffst, FrameAllocation& allocation) {
+    const Ac3RateInfo rate = lookup_rate(frame.bitrate_kbps);
     BitWriter writer(rate.frame_bytes);
-    pack_frame_bits(writer, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+    pack_frame_bits(writer, frame, csnroffst, allocation);
     const uint32_t frame_bits = 8u * rate.frame_bytes;
-    if (writer.bit_count + kFrameTailBits > frame_bits) {
-        throw std::runtime_error("mantissa payload exceeds selected AC-3 frame size");
-    }
+    if (writer.bit_count + kFrameTailBits > frame_bits) throw FrameSizeOverflow();
     write_frame_tail(writer, frame_bits);
     patch_check_words(writer.bytes, rate);
     return std::move(writer.bytes);
 }
 
-std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                                 uint32_t channels, uint8_t csnroffst) {
-    FrameAllocation allocation(blocks, plan, channels);
-    return write_frame(blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+std::vector<uint8_t> write_frame(const FrameContext& frame, uint8_t csnroffst) {
+    FrameAllocation allocation(frame.blocks, frame.plan, frame.channels);
+    return write_frame(frame, csnroffst, allocation);
 }
 
-bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation) {
+bool frame_fits(const FrameContext& frame, uint8_t csnroffst, FrameAllocation& allocation) {
     // The csnroffst field is the only one whose value varies between size
     // passes; a value it cannot hold goes through the full count and fails
     // where it always does.
-    const std::optional<uint32_t> side = allocation.side_bits(bitrate_kbps, dialnorm_db);
+    const std::optional<uint32_t> side = allocation.side_bits(frame.bitrate_kbps, frame.dialnorm_db);
     uint32_t bits = 0;
     if (side && csnroffst <= kMaxCsnroffst) {
         bits = *side + frame_mantissa_bits(allocation, csnroffst);
     } else {
         BitWriter counter(0, true);
-        bits = pack_frame_bits(counter, blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
-        allocation.remember_side_bits(bitrate_kbps, dialnorm_db, bits - frame_mantissa_bits(allocation, csnroffst));
+        bits = pack_frame_bits(counter, frame, csnroffst, allocation);
+        allocation.remember_side_bits(frame.bitrate_kbps, frame.dialnorm_db,
+                                      bits - frame_mantissa_bits(allocation, csnroffst));
     }
-    return bits + kFrameTailBits <= 8u * lookup_rate(bitrate_kbps).frame_bytes;
+    return bits + kFrameTailBits <= 8u * lookup_rate(frame.bitrate_kbps).frame_bytes;
 }
 
-bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                uint32_t channels, uint8_t csnroffst) {
-    FrameAllocation allocation(blocks, plan, channels);
-    return frame_fits(blocks, plan, bitrate_kbps, dialnorm_db, channels, csnroffst, allocation);
+bool frame_fits(const FrameContext& frame, uint8_t csnroffst) {
+    FrameAllocation allocation(frame.blocks, frame.plan, frame.channels);
+    return frame_fits(frame, csnroffst, allocation);
 }
 
 std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels) {
     const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
     const StreamLayout layout = layout_for(channels);
+    const std::array<BlockAnalysis, kBlocksPerFrame> blocks = silent_blocks(layout);
+    const FramePlan plan = silent_plan(layout);
+    const FrameContext frame{blocks, plan, bitrate_kbps, dialnorm_db, channels};
+    FrameAllocation allocation(frame.blocks, plan, channels);
     BitWriter writer(rate.frame_bytes);
-    write_syncinfo(writer, rate);
-    write_bsi(writer, layout.acmod, layout.lfeon, dialnorm_db);
-    for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-        write_silent_block(writer, blk, layout.acmod, layout.nfchans, layout.lfeon);
-    }
+    pack_layout(writer, frame, layout, 0, allocation);
     const uint32_t frame_bits = 8u * rate.frame_bytes;
     if (writer.bit_count + kFrameTailBits > frame_bits) {
         throw std::runtime_error("AC-3 side information exceeds selected frame size");

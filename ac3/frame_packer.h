@@ -15,36 +15,48 @@ namespace oskavi {
 
 class FrameAllocation;
 
+// csnroffst is a 6-bit field: 63 is the largest coarse SNR offset.
+inline constexpr uint8_t kMaxCsnroffst = 63;
+
 using FrameBlocks = std::span<const BlockAnalysis, kBlocksPerFrame>;
 
+// One frame as the packer sees it: the six analysed blocks, the frame plan
+// and the stream parameters. Only csnroffst varies between packs of a frame.
+// channels is 1, 2 or 6 (any of 1..6 for a silent frame); dialnorm_db is
+// -31..-1.
+struct FrameContext {
+    FrameBlocks blocks;
+    const FramePlan& plan;
+    uint32_t bitrate_kbps = 448;
+    int32_t dialnorm_db = -31;
+    uint32_t channels = 2;
+};
+
 // The complete frame (exactly the frame size of the bit rate) with crc1 and
-// crc2 in place. channels is 1, 2 or 6; dialnorm_db is -31..-1.
-std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                                 int dialnorm_db, uint32_t channels, uint8_t csnroffst);
+// crc2 in place. Throws FrameSizeOverflow when it does not fit.
+std::vector<uint8_t> write_frame(const FrameContext& frame, uint8_t csnroffst);
 
 // Whether the frame packed at csnroffst fits its frame size; counts bits
 // without storing any and allocates nothing.
-bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                uint32_t channels, uint8_t csnroffst);
-
-// A frame of digital silence for any channel count 1..6.
-std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels);
+bool frame_fits(const FrameContext& frame, uint8_t csnroffst);
 
 // Bits of syncinfo, BSI and the six audio blocks (everything before the zero
 // fill), packed into a writer of the given mode. frame_fits and write_frame
 // are built on it; both modes give the same count.
-uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                         int dialnorm_db, uint32_t channels, uint8_t csnroffst);
+uint32_t pack_frame_bits(BitWriter& writer, const FrameContext& frame, uint8_t csnroffst);
 
 // The same three packs for a caller that packs one frame at several
-// csnroffst values: `allocation`, bound to these blocks and this plan,
+// csnroffst values: `allocation`, bound to the frame's blocks and plan,
 // carries the SNR-independent half of the bit allocation from call to call.
 // The results equal those of the overloads above.
-std::vector<uint8_t> write_frame(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                                 int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
-bool frame_fits(FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps, int dialnorm_db,
-                uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
-uint32_t pack_frame_bits(BitWriter& writer, FrameBlocks blocks, const FramePlan& plan, uint32_t bitrate_kbps,
-                         int dialnorm_db, uint32_t channels, uint8_t csnroffst, FrameAllocation& allocation);
+std::vector<uint8_t> write_frame(const FrameContext& frame, uint8_t csnroffst, FrameAllocation& allocation);
+bool frame_fits(const FrameContext& frame, uint8_t csnroffst, FrameAllocation& allocation);
+uint32_t pack_frame_bits(BitWriter& writer, const FrameContext& frame, uint8_t csnroffst,
+                         FrameAllocation& allocation);
+
+// A frame of digital silence for any channel count 1..6: every exponent 15
+// over the narrowest bandwidth (73 bins), sent in block 0 and reused, with
+// every SNR offset 0, so that no mantissa is sent.
+std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels);
 
 }  // namespace oskavi

@@ -4,11 +4,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "ac3/rematrixing.h"
+
 namespace oskavi {
 
 namespace {
 
-constexpr uint32_t kMinEndmant = 73;  // chbwcod 0
 constexpr double kBinWidthHz = 93.75;  // 48 kHz / 512
 constexpr double kSilentEnergy = 1e-24;
 constexpr double kOccupiedShare = 0.9995;
@@ -20,20 +21,17 @@ uint32_t round_down_to_grid(uint32_t endmant) {
     return kMinEndmant + (endmant - kMinEndmant) / 3 * 3;
 }
 
-// The rematrix bands as the rematflg bits index them; band 3 runs to the
-// last coded bin.
-constexpr std::array<std::array<int, 2>, 4> kRematrixBands{{{13, 25}, {25, 37}, {37, 61}, {61, kMaxCodedBins}}};
-
 // Adds y^2 of the bins [first, end) of one block's coefficients.
-void add_energy(EnergySpectrum& energy, const Coefficients& y, int first, int end) {
-    for (int k = first; k < end; ++k) energy[k] += y[k] * y[k];
+void add_energy(EnergySpectrum& energy, const Coefficients& y, uint32_t first, uint32_t end) {
+    for (uint32_t k = first; k < end; ++k) energy[k] += y[k] * y[k];
 }
 
 // Adds (l + r)^2 (channel 0) or (l - r)^2 (channel 1) of the bins [first, end).
-void add_rebuilt_energy(EnergySpectrum& energy, const BlockAnalysis& block, int channel, int first, int end) {
+void add_rebuilt_energy(EnergySpectrum& energy, const BlockAnalysis& block, int channel, uint32_t first,
+                        uint32_t end) {
     const Coefficients& left = block.coefficients[0];
     const Coefficients& right = block.coefficients[1];
-    for (int k = first; k < end; ++k) {
+    for (uint32_t k = first; k < end; ++k) {
         const double y = channel == 0 ? left[k] + right[k] : left[k] - right[k];
         energy[k] += y * y;
     }
@@ -51,7 +49,7 @@ EnergySpectrum energy_spectrum(const std::array<BlockAnalysis, kBlocksPerFrame>&
             add_energy(energy, own, 0, kMaxCodedBins);
             continue;
         }
-        add_energy(energy, own, 0, kRematrixBands[0][0]);
+        add_energy(energy, own, 0, kRematrixBands[0].first);
         for (std::size_t band = 0; band < kRematrixBands.size(); ++band) {
             const auto [first, end] = kRematrixBands[band];
             if (block.rematflg[band]) {
@@ -153,12 +151,7 @@ FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, u
         plan.fsnroffst[nfbw] = energy > kSilentEnergy ? 4 : 0;
     }
 
-    plan.cplinu = coupling.in_use;
-    plan.cplbegf = coupling.cplbegf;
-    plan.cplendf = coupling.cplendf;
-    plan.cplstrtmant = coupling.cplstrtmant;
-    plan.cplendmant = coupling.cplendmant;
-    plan.coupling_bands = coupling.bands;
+    plan.coupling = coupling;
     return plan;
 }
 

@@ -17,6 +17,9 @@ namespace oskavi {
 inline constexpr int kBlocksPerFrame = 6;
 inline constexpr int kMaxFbwChannels = 5;
 inline constexpr int kLfeCodedBins = 7;
+// End mantissa of chbwcod 0, the narrowest full-bandwidth channel; each
+// chbwcod step adds 3 bins.
+inline constexpr uint32_t kMinEndmant = 73;
 
 using Coefficients = std::array<double, kBinsPerBlock>;
 using RawExponents = std::array<uint8_t, kBinsPerBlock>;
@@ -59,6 +62,10 @@ struct BlockAnalysis {
     ExponentSet lfe_exponent_set;
 };
 
+// Width in bins of an A/52 coupling sub-band; this encoder makes every
+// sub-band a coupling band of its own.
+inline constexpr uint32_t kCouplingBandWidth = 12;
+
 struct CouplingBand {
     uint32_t first_bin = 0;
     uint32_t end_bin = 0;  // exclusive
@@ -76,7 +83,7 @@ struct CouplingPlan {
 };
 
 struct FramePlan {
-    std::array<uint32_t, kMaxFbwChannels> endmant{73, 73, 73, 73, 73};
+    std::array<uint32_t, kMaxFbwChannels> endmant{kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant};
     std::array<uint8_t, kMaxFbwChannels> chbwcod{};
     // One entry per full-bandwidth channel, then the LFE's entry right after
     // the last full-bandwidth channel.
@@ -84,12 +91,7 @@ struct FramePlan {
     std::array<std::array<uint8_t, kMaxFbwChannels>, kBlocksPerFrame> chexpstr{};  // [block][channel]
     std::array<double, kMaxFbwChannels> flatness{};  // tonality measure, 0..1
 
-    uint8_t cplinu = 0;
-    uint8_t cplbegf = 0;
-    uint8_t cplendf = 0;
-    uint32_t cplstrtmant = 0;
-    uint32_t cplendmant = 0;
-    std::vector<CouplingBand> coupling_bands;
+    CouplingPlan coupling;  // in use (cplinu) or not, and its range
     uint8_t cplfsnroffst = 4;
     uint8_t cplfleak = 3;
     uint8_t cplsleak = 3;

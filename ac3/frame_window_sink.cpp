@@ -1,11 +1,10 @@
 #include "ac3/frame_window_sink.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace oskavi {
 
-FrameWindowSink::FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout,
+FrameWindowSink::FrameWindowSink(Ac3OutputFile& out, uint32_t channels, ChannelLayout layout,
                                  const EncoderSettings& options)
     : out_(out),
       channels_(channels),
@@ -40,9 +39,7 @@ void FrameWindowSink::emit() {
     const auto tail = window.samples.end() - static_cast<std::ptrdiff_t>(history_.size());
     std::copy(tail, window.samples.end(), history_.begin());
 
-    const std::vector<uint8_t> frame = encode_frame_window(window, options_);
-    out_.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-    if (!out_) throw std::runtime_error("Failed while writing AC-3 output");
+    out_.write(encode_frame_window(window, options_));
     ++frames_written_;
     pending_.clear();
 }

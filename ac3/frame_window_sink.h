@@ -4,7 +4,6 @@
 // by the new ones) and appends its bytes to the output.
 
 #include <cstdint>
-#include <ostream>
 #include <span>
 #include <vector>
 
@@ -14,7 +13,7 @@ namespace oskavi {
 
 class FrameWindowSink {
 public:
-    FrameWindowSink(std::ostream& out, uint32_t channels, ChannelLayout layout, const EncoderSettings& options);
+    FrameWindowSink(Ac3OutputFile& out, uint32_t channels, ChannelLayout layout, const EncoderSettings& options);
 
     // Appends interleaved frames, emitting a frame each time 1536 are pending.
     void push(std::span<const float> interleaved);
@@ -28,7 +27,7 @@ public:
     uint32_t workspace_bytes() const;
 
 private:
-    std::ostream& out_;
+    Ac3OutputFile& out_;
     uint32_t channels_;
     ChannelLayout layout_;
     EncoderSettings options_;

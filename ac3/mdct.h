@@ -7,11 +7,11 @@
 // samples before the block, then the block's own 256.
 //
 // Two implementations compute the same values to within double rounding: the
-// fast path (fold plus a DCT-IV through a quarter-size complex FFT) and the
-// dense path (matrix-vector product with a precomputed kernel). The public
-// entry points pick one on every call: the dense path when OSKAVI_DENSE_MDCT
-// is set, non-empty and does not begin with '0'. All tables are built once on
-// first use (thread-safe) and no trigonometric function is evaluated per call.
+// fast path (fold plus a DCT-IV through a quarter-size complex FFT, fft.h)
+// and the dense path (matrix-vector product with a precomputed kernel). The
+// public entry points take the choice from the caller (the encoder settings'
+// dense_mdct). All tables are built once on first use (thread-safe) and no
+// trigonometric function is evaluated per call.
 
 #include <array>
 #include <span>

@@ -8,14 +8,6 @@ namespace oskavi {
 
 namespace {
 
-struct RematrixBand {
-    uint32_t first;
-    uint32_t end;  // exclusive, before clipping to the upper bin
-};
-
-// Band 3 nominally runs to the A/52 mantissa limit; coupling cuts it short.
-constexpr std::array<RematrixBand, 4> kRematrixBands{{{13, 25}, {25, 37}, {37, 61}, {61, 253}}};
-
 // Flag of one band: sum/difference wins when both of its channels carry
 // strictly less energy than the weaker of left and right. The 1/2 of the
 // transform is left out of both sides of the comparison.

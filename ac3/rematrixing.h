@@ -12,7 +12,16 @@
 namespace oskavi {
 
 // Upper bin of the last rematrix band when the frame does not couple.
-inline constexpr uint32_t kRematrixUpperBin = 253;
+inline constexpr uint32_t kRematrixUpperBin = kMaxCodedBins;
+
+struct RematrixBand {
+    uint32_t first;
+    uint32_t end;  // exclusive, before clipping to the upper bin
+};
+
+// The bands as the rematflg bits index them. Band 3 nominally runs to the
+// last coded bin; coupling cuts it short.
+inline constexpr std::array<RematrixBand, 4> kRematrixBands{{{13, 25}, {25, 37}, {37, 61}, {61, kRematrixUpperBin}}};
 
 // Decides the four rematflg bits of one block and rewrites the selected bands
 // of both channels in place. The last band ends at min(upper_bin, 253).

@@ -111,19 +111,22 @@ StereoFrame synthetic_stereo_frame() {
     return f;
 }
 
+// The synthetic frame as packed at 192 kbit/s, dialnorm -31.
+FrameContext at_192(const StereoFrame& f) { return FrameContext{f.blocks, f.plan, 192, -31, 2}; }
+
 void BM_FrameFitsStereo192(benchmark::State& state) {
     const StereoFrame f = synthetic_stereo_frame();
-    for (auto _ : state) benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 20));
+    for (auto _ : state) benchmark::DoNotOptimize(frame_fits(at_192(f), 20));
 }
 BENCHMARK(BM_FrameFitsStereo192);
 
 void BM_WriteFrameStereo192(benchmark::State& state) {
     const StereoFrame f = synthetic_stereo_frame();
     int csnroffst = 63;
-    while (csnroffst > 0 && !frame_fits(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(csnroffst))) --csnroffst;
+    while (csnroffst > 0 && !frame_fits(at_192(f), static_cast<uint8_t>(csnroffst))) --csnroffst;
     state.counters["csnroffst"] = csnroffst;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(write_frame(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(csnroffst)));
+        benchmark::DoNotOptimize(write_frame(at_192(f), static_cast<uint8_t>(csnroffst)));
     }
 }
 BENCHMARK(BM_WriteFrameStereo192);
@@ -136,16 +139,16 @@ void BM_FitSearchStereo192(benchmark::State& state) {
         FrameAllocation allocation(f.blocks, f.plan, 2);
         int lo = 0;
         int hi = 62;
-        benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 63, allocation));
-        benchmark::DoNotOptimize(frame_fits(f.blocks, f.plan, 192, -31, 2, 0, allocation));
+        benchmark::DoNotOptimize(frame_fits(at_192(f), 63, allocation));
+        benchmark::DoNotOptimize(frame_fits(at_192(f), 0, allocation));
         while (lo < hi) {
             const int mid = (lo + hi + 1) / 2;
-            if (frame_fits(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(mid), allocation))
+            if (frame_fits(at_192(f), static_cast<uint8_t>(mid), allocation))
                 lo = mid;
             else
                 hi = mid - 1;
         }
-        benchmark::DoNotOptimize(write_frame(f.blocks, f.plan, 192, -31, 2, static_cast<uint8_t>(lo), allocation));
+        benchmark::DoNotOptimize(write_frame(at_192(f), static_cast<uint8_t>(lo), allocation));
     }
 }
 BENCHMARK(BM_FitSearchStereo192);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -183,9 +182,9 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
     summary.input_frames = input.total_frames;
     const uint64_t frames48k = matrix_output_frames(input.sample_rate, input.total_frames, rear_delay_ms);
     if (!analysis.non_silent) {
-        std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+        Ac3OutputFile out(output_path);
         summary.ac3_frames = write_silent_stream(out, kBedChannels, frames48k, encoder);
+        out.close();
         summary.delivered_frames = frames48k;
         return summary;
     }
@@ -200,12 +199,12 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
         bass_bytes = bass.buffer_bytes;
     }
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+    Ac3OutputFile out(output_path);
     FrameWindowSink sink(out, kBedChannels, ChannelLayout::Surround51, encoder);
     const StreamPassStats encoding = run_matrix_pass(input_path, options, analysis.matrix_scale, rear_delay_ms,
                                                      bass_processing, lfe_scale, "Encoding", progress, &sink);
     sink.finish();
+    out.close();
     summary.ac3_frames = sink.frames_written();
     summary.delivered_frames = encoding.frames;
     summary.peak_workspace_bytes = sink.workspace_bytes() + std::max(encoding.buffer_bytes, bass_bytes);

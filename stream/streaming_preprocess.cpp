@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <stdexcept>
 #include <span>
 #include <vector>
@@ -141,13 +140,13 @@ StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, 
                                      : 1.0f;
     const AnalysisResult analysis = run_analysis_passes(input, options, surround_scale, progress);
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("Cannot create output: " + output_path);
+    Ac3OutputFile out(output_path);
 
     StreamingSummary summary;
     summary.input_frames = input.total_frames;
     if (!analysis.stats.non_silent) {
         summary.ac3_frames = write_silent_stream(out, output_channels(input), analysis.stats.frames, encoder);
+        out.close();
         summary.delivered_frames = analysis.stats.frames;
         summary.peak_workspace_bytes = analysis.stats.buffer_bytes;
         return summary;
@@ -158,6 +157,7 @@ StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, 
                                                          options.bass_mode != BassMode::None, analysis.lfe_scale,
                                                          "Encoding", progress, &sink);
     sink.finish();
+    out.close();
     summary.ac3_frames = sink.frames_written();
     summary.delivered_frames = encoding.frames;
     summary.peak_workspace_bytes =

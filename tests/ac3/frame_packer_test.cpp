@@ -123,10 +123,11 @@ TEST(HandmadeFrame, StereoSinesPackVerifyAndDecodeToTheInput) {
     std::vector<uint8_t> stream;
     for (uint32_t f = 0; f < kFrames; ++f) {
         const Frame frame = handmade_frame(input, f, 151);
+        const FrameContext context{frame.blocks, frame.plan, kbps, -31, 2};
         int cs = 63;  // the largest coarse offset at which the frame fits
-        while (cs >= 0 && !frame_fits(frame.blocks, frame.plan, kbps, -31, 2, static_cast<uint8_t>(cs))) --cs;
+        while (cs >= 0 && !frame_fits(context, static_cast<uint8_t>(cs))) --cs;
         ASSERT_GT(cs, 0) << f;
-        const std::vector<uint8_t> bytes = write_frame(frame.blocks, frame.plan, kbps, -31, 2, static_cast<uint8_t>(cs));
+        const std::vector<uint8_t> bytes = write_frame(context, static_cast<uint8_t>(cs));
         stream.insert(stream.end(), bytes.begin(), bytes.end());
     }
     test::TempDirectory dir;

@@ -1,0 +1,30 @@
+#include "ac3/ac3_output_file.h"
+
+#include <stdexcept>
+
+namespace oskavi {
+namespace {
+
+void check(const std::ofstream& out) {
+    if (!out) throw std::runtime_error("Failed while writing AC-3 output");
+}
+
+}  // namespace
+
+Ac3OutputFile::Ac3OutputFile(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {
+    if (!out_) throw std::runtime_error("Cannot create output: " + path);
+}
+
+void Ac3OutputFile::write(std::span<const uint8_t> frame) {
+    out_.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    check(out_);
+}
+
+void Ac3OutputFile::close() {
+    out_.flush();
+    check(out_);
+    out_.close();
+    check(out_);
+}
+
+}  // namespace oskavi

@@ -1,0 +1,128 @@
+#include "ac3/block_analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <stdexcept>
+
+#include "ac3/exponents.h"
+#include "ac3/mdct.h"
+#include "ac3/transient_detector.h"
+
+namespace oskavi {
+namespace {
+
+// Interleaved positions of the full-bandwidth channels in AC-3 order.
+constexpr std::array<uint32_t, 1> kMonoOrder = {0};
+constexpr std::array<uint32_t, 2> kStereoOrder = {0, 1};
+constexpr std::array<uint32_t, 5> kSurroundOrder = {0, 2, 1, 4, 5};  // L, C, R, Ls, Rs
+constexpr uint32_t kLfePosition = 3;
+
+std::span<const uint32_t> fbw_positions(uint32_t channels, ChannelLayout layout) {
+    if (channels == 1 && layout == ChannelLayout::Mono) return kMonoOrder;
+    if (channels == 2 && layout == ChannelLayout::Stereo) return kStereoOrder;
+    if (channels == 6 && layout == ChannelLayout::Surround51) return kSurroundOrder;
+    throw std::runtime_error("non-silent AC-3 requires mono, stereo, or canonical 5.1 input");
+}
+
+using BlockSamples = std::array<double, 512>;
+
+// The 512 samples of one channel from first_frame on, 0.0 outside the source.
+void gather(const PcmView& source, int64_t first_frame, uint32_t position, BlockSamples& x) {
+    const int64_t frames = static_cast<int64_t>(source.frame_count());
+    const float* samples = source.samples.data();
+    const std::size_t stride = source.channels;
+    if (first_frame >= 0 && first_frame + 512 <= frames) {
+        const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
+        for (std::size_t i = 0; i < 512; ++i) x[i] = static_cast<double>(at[i * stride]);
+        return;
+    }
+    for (int64_t i = 0; i < 512; ++i) {
+        const int64_t frame = first_frame + i;
+        x[static_cast<std::size_t>(i)] =
+            frame >= 0 && frame < frames
+                ? static_cast<double>(samples[static_cast<std::size_t>(frame) * stride + position])
+                : 0.0;
+    }
+}
+
+// Blocks analysed together: their transient detectors run side by side.
+constexpr std::size_t kBlocksPerBatch = 2;
+
+// analyze_block for consecutive blocks (block numbers first_block,
+// first_block + 1, ...) into freshly initialised records, at most
+// kBlocksPerBatch of them.
+void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
+                        const EncoderSettings& settings) {
+    const auto positions = fbw_positions(source.channels, source.layout);
+    const std::size_t nfbw = positions.size();
+    const std::size_t count = blocks.size() * nfbw;  // inputs, block-major
+    std::array<BlockSamples, kBlocksPerBatch * kMaxFbwChannels> x;
+    std::array<TransientInput, kBlocksPerBatch * kMaxFbwChannels> inputs{
+        x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9]};
+    std::array<bool, kBlocksPerBatch * kMaxFbwChannels> switched{};
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t b = i / nfbw;
+        const std::size_t c = i % nfbw;
+        const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
+        gather(source, first_frame, positions[c], x[i]);
+        blocks[b].gainrng[c] = gain_range_code(x[i]);
+    }
+    if (settings.block_switching) {
+        if (settings.hierarchical_transient_detector) {
+            detect_transients(std::span(inputs.data(), count), std::span(switched.data(), count));
+        } else {
+            for (std::size_t i = 0; i < count; ++i) switched[i] = detect_transient_legacy(x[i]);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        BlockAnalysis& block = blocks[i / nfbw];
+        const std::size_t c = i % nfbw;
+        block.blksw[c] = switched[i] ? 1 : 0;
+        block.coefficients[c] = switched[i] ? mdct_short_pair(x[i], settings.dense_mdct) : mdct_long(x[i], settings.dense_mdct);
+        block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
+    }
+    if (source.channels == 6) {
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const int64_t first_frame =
+                static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
+            gather(source, first_frame, kLfePosition, x[0]);
+            blocks[b].lfe_present = true;
+            blocks[b].lfe_coefficients = mdct_long(x[0], settings.dense_mdct);  // the LFE never switches blocks
+            blocks[b].lfe_raw_exponents = raw_exponents(blocks[b].lfe_coefficients);
+        }
+    }
+}
+
+}  // namespace
+
+uint8_t gain_range_code(std::span<const double, 512> samples) {
+    // The largest magnitude, gathered in four interleaved running maxima so
+    // that the comparisons do not wait on one another (max is exact, the
+    // order does not matter).
+    std::array<double, 4> peaks{};
+    for (std::size_t n = 0; n < samples.size(); n += 4) {
+        for (std::size_t k = 0; k < 4; ++k) peaks[k] = std::max(peaks[k], std::fabs(samples[n + k]));
+    }
+    const double peak = std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
+    if (peak >= 0.5) return 0;
+    if (peak >= 0.25) return 1;
+    if (peak >= 0.125) return 2;
+    return 3;
+}
+
+BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings) {
+    BlockAnalysis block{};
+    analyze_batch_into(std::span(&block, 1), source, block_number, settings);
+    return block;
+}
+
+void analyze_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
+                          std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
+    for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
+        analyze_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
+                           first_block + static_cast<int64_t>(b), settings);
+    }
+}
+
+}  // namespace oskavi
