@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 #include <fstream>
-#include <stdexcept>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "ac3/frame_encoder.h"
