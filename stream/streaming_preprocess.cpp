@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <stdexcept>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "ac3/frame_encoder.h"
