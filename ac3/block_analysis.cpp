@@ -52,7 +52,7 @@ constexpr std::size_t kBlocksPerBatch = 2;
 // analyze_block for consecutive blocks (block numbers first_block,
 // first_block + 1, ...) into freshly initialised records, at most
 // kBlocksPerBatch of them.
-void analyze_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
+void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
                         const EncoderSettings& settings) {
     const auto positions = fbw_positions(source.channels, source.layout);
     const std::size_t nfbw = positions.size();
@@ -113,14 +113,14 @@ uint8_t gain_range_code(std::span<const double, 512> samples) {
 
 BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings) {
     BlockAnalysis block{};
-    analyze_batch_into(std::span(&block, 1), source, block_number, settings);
+    analyse_batch_into(std::span(&block, 1), source, block_number, settings);
     return block;
 }
 
-void analyze_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
+void analyse_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
                           std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
     for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
-        analyze_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
+        analyse_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
                            first_block + static_cast<int64_t>(b), settings);
     }
 }

@@ -35,7 +35,7 @@ BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const E
 // The six blocks of one frame, block numbers first_block .. first_block + 5.
 // Throws "non-silent AC-3 requires mono, stereo, or canonical 5.1 input" for
 // any other source layout.
-void analyze_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
+void analyse_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
                           std::array<BlockAnalysis, kBlocksPerFrame>& blocks);
 
 }  // namespace oskavi

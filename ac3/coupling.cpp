@@ -113,7 +113,7 @@ int first_candidate_by_scan(const std::array<double, 256>& values, double target
     return best_index;
 }
 
-CouplingCoordinate quantize_one(double target, int mstrcplco) {
+CouplingCoordinate quantise_one(double target, int mstrcplco) {
     const std::array<double, 256>& values = kCoordinateValues[mstrcplco];
     const int index = std::isnan(target) ? first_candidate_by_scan(values, target) : closest_candidate(values, target);
     CouplingCoordinate best;
@@ -142,7 +142,7 @@ CouplingPlan plan_coupling(bool enabled, uint32_t bitrate_kbps) {
     return plan;
 }
 
-ChannelCouplingCoordinates quantize_coupling_coordinates(std::span<const double> coordinates) {
+ChannelCouplingCoordinates quantise_coupling_coordinates(std::span<const double> coordinates) {
     ChannelCouplingCoordinates best;
     double best_total = std::numeric_limits<double>::infinity();
     std::vector<CouplingCoordinate> bands(coordinates.size());
@@ -150,7 +150,7 @@ ChannelCouplingCoordinates quantize_coupling_coordinates(std::span<const double>
         double total = 0.0;
         for (size_t i = 0; i < coordinates.size(); ++i) {
             const double v = coordinates[i];
-            bands[i] = quantize_one(std::clamp(v, 0.0, kLargestCoordinate), m);
+            bands[i] = quantise_one(std::clamp(v, 0.0, kLargestCoordinate), m);
             const double r = (bands[i].value - v) / std::max(v, 1e-6);
             total += r * r;
         }
@@ -193,8 +193,8 @@ CoupledBlock couple_block(std::span<const double, kBinsPerBlock> left, std::span
             values[1][i] = std::sqrt(sum_rr / ecc) * kCouplingScale;
         }
     }
-    out.coordinates[0] = quantize_coupling_coordinates(values[0]);
-    out.coordinates[1] = quantize_coupling_coordinates(values[1]);
+    out.coordinates[0] = quantise_coupling_coordinates(values[0]);
+    out.coordinates[1] = quantise_coupling_coordinates(values[1]);
     return out;
 }
 

@@ -40,13 +40,13 @@ double coupling_model_error(std::span<const double, kBinsPerBlock> left, std::sp
 
 // Quantises one channel's band coordinates to mstrcplco, cplcoexp and
 // cplcomant; new_coordinates is left at 1.
-ChannelCouplingCoordinates quantize_coupling_coordinates(std::span<const double> coordinates);
+ChannelCouplingCoordinates quantise_coupling_coordinates(std::span<const double> coordinates);
 
 // Decides whether the frame couples (returns the plan in force: the given one
 // or an empty one), rematrixes every block up to the coupling start (or bin
 // 253), and fills the blocks' coupling channel, raw exponents, coordinates,
 // phase flags and new-coordinates flags.
-CouplingPlan analyze_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
+CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
                                            uint32_t bitrate_kbps, bool coordinate_reuse);
 
 // Sets each block's new-coordinates flags: a channel resends only when its

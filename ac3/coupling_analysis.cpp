@@ -137,7 +137,7 @@ void mark_coordinate_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
     }
 }
 
-CouplingPlan analyze_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
+CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
                                            uint32_t bitrate_kbps, bool coordinate_reuse) {
     CouplingPlan decided;
     CouplingTrial trial;

@@ -18,7 +18,7 @@ void check_dialnorm(int32_t dialnorm_db) {
 
 std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderSettings& options) {
     std::array<BlockAnalysis, kBlocksPerFrame> blocks;
-    analyze_frame_blocks(source, first_block, options, blocks);
+    analyse_frame_blocks(source, first_block, options, blocks);
     return encode_analysed_frame(blocks, source.channels, options);
 }
 

@@ -11,7 +11,7 @@ namespace oskavi {
 CouplingPlan couple_and_rematrix(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t channels,
                                  const EncoderSettings& settings) {
     if (channels != 2) return CouplingPlan{};
-    return analyze_coupling_and_rematrix(plan_coupling(settings.coupling, settings.bitrate_kbps), blocks,
+    return analyse_coupling_and_rematrix(plan_coupling(settings.coupling, settings.bitrate_kbps), blocks,
                                          settings.bitrate_kbps, settings.coupling_coordinate_reuse);
 }
 

@@ -236,7 +236,7 @@ TEST(DefinitionEquivalence, CouplingCoordinatesMatchTheFullScan) {
                 default: t = unit(rng) * ((rng() & 1) ? 1.2 : 1e-6); break;
             }
         }
-        const ChannelCouplingCoordinates q = quantize_coupling_coordinates(targets);
+        const ChannelCouplingCoordinates q = quantise_coupling_coordinates(targets);
         ASSERT_EQ(q.bands.size(), targets.size());
         for (std::size_t b = 0; b < targets.size(); ++b) {
             const int index = coordinate_by_scan(std::clamp(targets[b], 0.0, 0.96875), q.mstrcplco);

@@ -35,7 +35,7 @@ PlannedFrame planned_frame(const PcmBuffer& pcm, uint64_t index, const EncoderSe
                            bool exponent_adaptation) {
     PlannedFrame frame;
     const PcmView source{pcm.samples, pcm.channels, pcm.layout};
-    analyze_frame_blocks(source, static_cast<int64_t>(index) * kBlocksPerFrame, settings, frame.blocks);
+    analyse_frame_blocks(source, static_cast<int64_t>(index) * kBlocksPerFrame, settings, frame.blocks);
     const CouplingPlan coupling = couple_and_rematrix(frame.blocks, pcm.channels, settings);
     frame.plan = plan_frame_exponents(frame.blocks, pcm.channels, coupling, settings.bitrate_kbps, exponent_adaptation);
     return frame;
