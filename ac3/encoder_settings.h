@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "ac3/dynamic_range.h"
+#include "ac3/stream_metadata.h"
+
 namespace oskavi {
 
 struct EncoderSettings {
@@ -19,6 +22,12 @@ struct EncoderSettings {
     // matrix kernel, and every frame-size probe as a full frame pack.
     bool dense_mdct = false;
     bool full_pack_probes = false;
+    // What the stream says about the programme, the coded bandwidth and the
+    // dynamic range control words; the defaults change nothing.
+    StreamMetadata metadata;
+    BandwidthSetting bandwidth;
+    DrcProfile line_drc = DrcProfile::None;
+    DrcProfile rf_drc = DrcProfile::None;
 };
 
 }  // namespace oskavi

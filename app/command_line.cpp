@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/numeric_arguments.h"
+#include "app/stream_options.h"
 #include "bitstream/rate_table.h"
 #include "input/flac_input.h"
 
@@ -92,6 +93,15 @@ const OptionEntry* find_option(std::string_view argument, bool value_follows) {
     return nullptr;
 }
 
+const StreamOption* find_stream_option(std::string_view argument, bool value_follows) {
+    for (const StreamOption& option : stream_options()) {
+        if (option.name == argument && (value_follows || !option.takes_value)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
 void check_settings(const CommandLine& cl) {
     lookup_rate(cl.encoder.bitrate_kbps);  // throws the rate message; result not needed here
     if (!std::isfinite(cl.rear_delay_ms) || cl.rear_delay_ms < 0.0 || cl.rear_delay_ms > 40.0) {
@@ -110,14 +120,19 @@ CommandLine parse_encode_arguments(int argc, const char* const* argv) {
         const std::string argument = argv[i];
         const bool value_follows = i + 1 < argc;
         const OptionEntry* option = find_option(argument, value_follows);
-        if (option == nullptr) {
+        const StreamOption* stream_option = option == nullptr ? find_stream_option(argument, value_follows) : nullptr;
+        if (option == nullptr && stream_option == nullptr) {
             throw std::runtime_error("Unknown option: " + argument);
         }
         std::string value;
-        if (option->takes_value) {
+        if (option != nullptr ? option->takes_value : stream_option->takes_value) {
             value = argv[++i];
         }
-        option->apply(cl, value);
+        if (option != nullptr) {
+            option->apply(cl, value);
+        } else {
+            stream_option->apply(cl.encoder, value);
+        }
     }
     check_settings(cl);
     return cl;
