@@ -114,7 +114,7 @@ uint8_t fine_snr_offset(double channel_energy, double max_energy) {
 }
 
 FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t bitrate_kbps, int nfbw,
-                     bool lfe, const CouplingPlan& coupling) {
+                     bool lfe, const CouplingPlan& coupling, const BandwidthSetting& bandwidth) {
     FramePlan plan;
     const uint32_t cap = bandwidth_cap(bitrate_kbps, nfbw);
     const bool rematrixed = nfbw == 2 && !lfe && !coupling.in_use;
@@ -128,7 +128,9 @@ FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, u
             plan.flatness[c] = spectral_flatness(energy, total);
             end = occupied_end(energy, total);
         }
-        const uint32_t endmant = std::min(end, cap);
+        uint32_t endmant = std::min(end, cap);
+        if (bandwidth.mode == BandwidthMode::Full) endmant = cap;
+        if (bandwidth.mode == BandwidthMode::Fixed) endmant = bandwidth.fixed_endmant;
         if (endmant < kMinEndmant || endmant - kMinEndmant > 180 || (endmant - kMinEndmant) % 3 != 0) {
             throw std::runtime_error("invalid AC-3 FBW endmant");
         }

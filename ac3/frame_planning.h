@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "ac3/frame_records.h"
+#include "ac3/stream_metadata.h"
 
 namespace oskavi {
 
@@ -19,9 +20,11 @@ uint32_t bandwidth_cap(uint32_t bitrate_kbps, int nfbw);
 uint8_t fine_snr_offset(double channel_energy, double max_energy);
 
 // Builds the frame's FramePlan from the analysed blocks; the strategy table
-// is left all reuse for plan_exponent_reuse. Throws "invalid AC-3 FBW
-// endmant" if a bandwidth leaves the chbwcod grid.
+// is left all reuse for plan_exponent_reuse. `bandwidth` picks the upper edge
+// of the uncoupled channels: where the energy ends (capped by the bit rate),
+// the cap itself, or a fixed edge. Throws "invalid AC-3 FBW endmant" if a
+// bandwidth leaves the chbwcod grid.
 FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t bitrate_kbps, int nfbw,
-                     bool lfe, const CouplingPlan& coupling);
+                     bool lfe, const CouplingPlan& coupling, const BandwidthSetting& bandwidth = {});
 
 }  // namespace oskavi
