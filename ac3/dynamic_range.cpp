@@ -38,6 +38,8 @@ constexpr DrcCurve curve_of(DrcProfile profile) {
 // removes: 2:1 keeps half of it.
 double slope(double ratio) { return 1.0 - 1.0 / ratio; }
 
+constexpr uint32_t kLfePosition = 3;  // L, R, C, LFE, Ls, Rs
+
 constexpr double kBlockSeconds = 256.0 / 48000.0;
 const double kAttack = std::exp(-kBlockSeconds / 0.010);
 const double kRelease = std::exp(-kBlockSeconds / 0.300);
@@ -141,19 +143,28 @@ FrameGainWords DynamicRangeTracker::next_frame(std::span<const double, 6> block_
     return words;
 }
 
-double block_level_db(std::span<const float> interleaved, uint32_t channels, std::span<const uint32_t> positions,
-                      std::size_t first_frame, std::size_t frames) {
-    double power = 0.0;
-    for (const uint32_t c : positions) {
-        double sum = 0.0;
-        for (std::size_t f = first_frame; f < first_frame + frames; ++f) {
-            const double s = interleaved[f * channels + c];
-            sum += s * s;
+FrameGainWords DynamicRangeTracker::next_frame(std::span<const float> interleaved, uint32_t channels) {
+    constexpr std::size_t kBlockFrames = 256;
+    const std::size_t frames = interleaved.size() / channels;
+    std::array<double, 6> levels{};
+    for (std::size_t b = 0; b < levels.size(); ++b) {
+        // Summed over the full-bandwidth channels (all but the LFE of 5.1).
+        double power = 0.0;
+        for (uint32_t c = 0; c < channels; ++c) {
+            if (channels == 6 && c == kLfePosition) continue;
+            double sum = 0.0;
+            for (std::size_t f = b * kBlockFrames; f < std::min(frames, (b + 1) * kBlockFrames); ++f) {
+                const double s = interleaved[f * channels + c];
+                sum += s * s;
+            }
+            power += sum / kBlockFrames;
         }
-        power += sum / static_cast<double>(frames);
+        // A full-scale sine has a mean square of 1/2.
+        levels[b] = 10.0 * std::log10(std::max(2.0 * power, 1e-30));
     }
-    // A full-scale sine has a mean square of 1/2.
-    return 10.0 * std::log10(std::max(2.0 * power, 1e-30));
+    double peak = 0.0;
+    for (const float s : interleaved) peak = std::max(peak, static_cast<double>(std::fabs(s)));
+    return next_frame(levels, peak);
 }
 
 }  // namespace oskavi

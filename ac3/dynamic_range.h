@@ -48,8 +48,12 @@ public:
 
     bool active() const { return line_ != DrcProfile::None || rf_ != DrcProfile::None; }
 
-    // `block_levels_db`: the six blocks' levels; `peak`: the largest sample
-    // magnitude of the frame over all channels.
+    // The words of the next frame from its 1536 new frames of interleaved
+    // samples (fewer at the end of the input: the rest count as silence).
+    FrameGainWords next_frame(std::span<const float> interleaved, uint32_t channels);
+
+    // The same from the six blocks' levels and the frame's largest sample
+    // magnitude over all channels.
     FrameGainWords next_frame(std::span<const double, 6> block_levels_db, double peak);
 
 private:
@@ -61,9 +65,5 @@ private:
     bool started_ = false;
 };
 
-// Level in dB (full-scale sine = 0) of `frames` frames of interleaved
-// samples, summing the powers of the listed channels.
-double block_level_db(std::span<const float> interleaved, uint32_t channels, std::span<const uint32_t> positions,
-                      std::size_t first_frame, std::size_t frames);
 
 }  // namespace oskavi

@@ -16,10 +16,18 @@ void check_dialnorm(int32_t dialnorm_db) {
     if (dialnorm_db < -31 || dialnorm_db > -1) throw std::runtime_error("dialnorm must be -31..-1 dB");
 }
 
-std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderSettings& options) {
+std::vector<uint8_t> encode_frame_from(const PcmView& source, int64_t first_block, const EncoderSettings& options,
+                                       const FrameGainWords& gains) {
     std::array<BlockAnalysis, kBlocksPerFrame> blocks;
     analyse_frame_blocks(source, first_block, options, blocks);
-    return encode_analysed_frame(blocks, source.channels, options);
+    return encode_analysed_frame(blocks, source.channels, options, gains);
+}
+
+// The 1536 new frames of AC-3 frame `f` (fewer at the end of the buffer).
+std::span<const float> new_frames_of(const PcmBuffer& pcm, uint64_t f) {
+    const std::size_t first = static_cast<std::size_t>(f) * kSamplesPerFrame * pcm.channels;
+    const std::size_t count = std::min<std::size_t>(pcm.samples.size() - first, kSamplesPerFrame * pcm.channels);
+    return std::span<const float>(pcm.samples).subspan(first, count);
 }
 
 bool is_silent(std::span<const float> samples) {
@@ -28,14 +36,16 @@ bool is_silent(std::span<const float> samples) {
 
 }  // namespace
 
-std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options) {
+std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options,
+                                     const FrameGainWords& gains) {
     if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
         throw std::runtime_error("non-silent milestone currently supports mono/stereo/canonical 5.1 only");
     const PcmView source{pcm.samples, pcm.channels, pcm.layout};
-    return encode_frame_from(source, static_cast<int64_t>(frame_index) * kBlocksPerFrame, options);
+    return encode_frame_from(source, static_cast<int64_t>(frame_index) * kBlocksPerFrame, options, gains);
 }
 
-std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options) {
+std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options,
+                                         const FrameGainWords& gains) {
     if (window.sample_rate != 48000) throw std::runtime_error("AC-3 frame-window contract requires 48 kHz PCM");
     if (window.channels == 0 || window.samples.size() != static_cast<size_t>(kFrameWindowFrames) * window.channels)
         throw std::runtime_error("AC-3 frame-window contract requires exactly 1792 PCM frames");
@@ -48,12 +58,12 @@ std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const Encode
     // Window frame 256 * b is the first frame of block b's transform, which
     // is block number b + 1 counted from the window's start.
     const PcmView source{window.samples, window.channels, window.layout};
-    return encode_frame_from(source, 1, options);
+    return encode_frame_from(source, 1, options, gains);
 }
 
 std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings& options) {
     check_dialnorm(options.dialnorm_db);
-    return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels);
+    return write_silent_frame(options.bitrate_kbps, options.dialnorm_db, channels, options.metadata);
 }
 
 uint64_t write_silent_stream(Ac3OutputFile& out, uint32_t channels, uint64_t frames, const EncoderSettings& options) {
@@ -86,9 +96,12 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
             throw std::runtime_error("6-channel non-silent input requires canonical 5.1 layout");
         if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
             throw std::runtime_error("non-silent encode supports mono, stereo, and canonical 5.1 at this milestone");
+        DynamicRangeTracker drc(options.line_drc, options.rf_drc, options.dialnorm_db);
         for (uint64_t f = 0; f < total; ++f) {
             report(f);
-            out.write(encode_frame_at(pcm, f, options));
+            FrameGainWords gains;
+            if (drc.active()) gains = drc.next_frame(new_frames_of(pcm, f), pcm.channels);
+            out.write(encode_frame_at(pcm, f, options, gains));
         }
     }
     report(total);

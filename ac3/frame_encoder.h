@@ -24,8 +24,11 @@ using FrameWindow = PcmBuffer;
 
 using EncodeProgress = std::function<void(uint64_t done, uint64_t total)>;
 
-std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options);
-std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options);
+// One frame; `gains` are its dynamic range words (none by default).
+std::vector<uint8_t> encode_frame_at(const PcmBuffer& pcm, uint64_t frame_index, const EncoderSettings& options,
+                                     const FrameGainWords& gains = {});
+std::vector<uint8_t> encode_frame_window(const FrameWindow& window, const EncoderSettings& options,
+                                         const FrameGainWords& gains = {});
 std::vector<uint8_t> make_silent_frame(uint32_t channels, const EncoderSettings& options);
 
 // Digital silence of `frames` 48 kHz frames: the silent frame repeated

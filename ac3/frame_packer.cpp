@@ -1,5 +1,6 @@
 #include "ac3/frame_packer.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "ac3/encoder_errors.h"
@@ -53,22 +54,59 @@ void write_syncinfo(BitWriter& w, const Ac3RateInfo& rate) {
     w.write_bits(rate.frmsizecod, 6);
 }
 
-void write_bsi(BitWriter& w, uint8_t acmod, uint8_t lfeon, int dialnorm_db) {
-    w.write_bits(8, 5);  // bsid
-    w.write_bits(0, 3);  // bsmod: complete main service
+// An 8-bit word behind its 1-bit "exists" flag.
+void write_optional_word(BitWriter& w, std::optional<uint8_t> word) {
+    write_flag(w, word.has_value());
+    if (word) w.write_bits(*word, 8);
+}
+
+// The alternate syntax's two extension blocks, in place of the time codes.
+void write_extended_bsi(BitWriter& w, const StreamMetadata& m) {
+    write_flag(w, m.extended_downmix.has_value());  // xbsi1e
+    if (m.extended_downmix) {
+        const ExtendedDownmix& d = *m.extended_downmix;
+        w.write_bits(d.dmixmod, 2);
+        w.write_bits(d.ltrtcmixlev, 3);
+        w.write_bits(d.ltrtsurmixlev, 3);
+        w.write_bits(d.lorocmixlev, 3);
+        w.write_bits(d.lorosurmixlev, 3);
+    }
+    write_flag(w, m.extended_flags.has_value());  // xbsi2e
+    if (m.extended_flags) {
+        const ExtendedFlags& f = *m.extended_flags;
+        w.write_bits(f.dsurexmod, 2);
+        w.write_bits(f.dheadphonmod, 2);
+        w.write_bits(f.adconvtyp, 1);
+        w.write_bits(0, 8);  // xbsi2: reserved
+        w.write_bits(0, 1);  // encinfo: reserved
+    }
+}
+
+void write_bsi(BitWriter& w, uint8_t acmod, uint8_t lfeon, int dialnorm_db, const StreamMetadata& m,
+               std::optional<uint8_t> compr) {
+    w.write_bits(m.bsid(), 5);
+    w.write_bits(m.bsmod, 3);
     w.write_bits(acmod, 3);
-    if ((acmod & 1) != 0 && acmod != 1) w.write_bits(1, 2);  // cmixlev: -4.5 dB
-    if ((acmod & 4) != 0) w.write_bits(0, 2);                // surmixlev: -3 dB
-    if (acmod == 2) w.write_bits(0, 2);                      // dsurmod: not indicated
+    if ((acmod & 1) != 0 && acmod != 1) w.write_bits(m.cmixlev, 2);  // three front channels
+    if ((acmod & 4) != 0) w.write_bits(m.surmixlev, 2);              // surround channels
+    if (acmod == 2) w.write_bits(m.dsurmod, 2);
     w.write_bits(lfeon, 1);
     w.write_bits(static_cast<uint32_t>(-dialnorm_db), 5);
-    w.write_bits(0, 1);  // compre
-    w.write_bits(0, 1);  // langcode
-    w.write_bits(0, 1);  // audprodie
-    w.write_bits(0, 1);  // copyrightb
-    w.write_bits(1, 1);  // origbs
-    w.write_bits(0, 1);  // timecod1e
-    w.write_bits(0, 1);  // timecod2e
+    write_optional_word(w, compr);  // compre, compr
+    w.write_bits(0, 1);             // langcode
+    write_flag(w, m.production.has_value());  // audprodie
+    if (m.production) {
+        w.write_bits(m.production->mixlevel, 5);
+        w.write_bits(m.production->roomtyp, 2);
+    }
+    write_flag(w, m.copyrightb);
+    write_flag(w, m.origbs);
+    if (m.bsid() == 6) {
+        write_extended_bsi(w, m);
+    } else {
+        w.write_bits(0, 1);  // timecod1e
+        w.write_bits(0, 1);  // timecod2e
+    }
     w.write_bits(0, 1);  // addbsie
 }
 
@@ -91,10 +129,10 @@ uint32_t coupling_band_count(const FramePlan& plan) {
 // blksw, dithflag, dynrnge and the coupling strategy (sent in block 0 only,
 // in force for the whole frame).
 void write_block_start(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
-                       const FramePlan& plan) {
+                       const FramePlan& plan, std::optional<uint8_t> dynrng) {
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(block.blksw[ch], 1);
     for (uint32_t ch = 0; ch < layout.nfchans; ++ch) w.write_bits(0, 1);  // dithflag
-    w.write_bits(0, 1);                                                     // dynrnge
+    write_optional_word(w, dynrng);                                         // dynrnge, dynrng
     write_flag(w, blk == 0);                                                // cplstre
     if (blk != 0) return;
     w.write_bits(plan.coupling.in_use, 1);
@@ -199,8 +237,9 @@ void write_allocation_fields(BitWriter& w, int blk, const StreamLayout& layout, 
 }
 
 void write_audio_block(BitWriter& w, int blk, const StreamLayout& layout, const BlockAnalysis& block,
-                       const FramePlan& plan, uint8_t csnroffst, bool rematrix_changed, FrameAllocation& allocation) {
-    write_block_start(w, blk, layout, block, plan);
+                       const FramePlan& plan, std::optional<uint8_t> dynrng, uint8_t csnroffst, bool rematrix_changed,
+                       FrameAllocation& allocation) {
+    write_block_start(w, blk, layout, block, plan, dynrng);
     if (plan.coupling.in_use != 0) write_coupling_coordinates(w, blk, layout, block, plan);
     if (layout.acmod == 2) write_rematrixing(w, blk, block, rematrix_changed);
     write_exponents(w, blk, layout, block, plan);
@@ -251,9 +290,9 @@ uint32_t pack_layout(BitWriter& writer, const FrameContext& frame, const StreamL
                      FrameAllocation& allocation) {
     const Ac3RateInfo rate = lookup_rate(frame.bitrate_kbps);
     write_syncinfo(writer, rate);
-    write_bsi(writer, layout.acmod, layout.lfeon, frame.dialnorm_db);
+    write_bsi(writer, layout.acmod, layout.lfeon, frame.dialnorm_db, frame.metadata, frame.gains.compr);
     for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-        write_audio_block(writer, blk, layout, frame.blocks[blk], frame.plan, csnroffst,
+        write_audio_block(writer, blk, layout, frame.blocks[blk], frame.plan, frame.gains.dynrng[blk], csnroffst,
                           rematrix_changed(frame.blocks, blk), allocation);
     }
     return writer.bit_count;
@@ -334,12 +373,13 @@ bool frame_fits(const FrameContext& frame, uint8_t csnroffst) {
     return frame_fits(frame, csnroffst, allocation);
 }
 
-std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels) {
+std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels,
+                                        const StreamMetadata& metadata) {
     const Ac3RateInfo rate = lookup_rate(bitrate_kbps);
     const StreamLayout layout = layout_for(channels);
     const std::array<BlockAnalysis, kBlocksPerFrame> blocks = silent_blocks(layout);
     const FramePlan plan = silent_plan(layout);
-    const FrameContext frame{blocks, plan, bitrate_kbps, dialnorm_db, channels};
+    const FrameContext frame{blocks, plan, bitrate_kbps, dialnorm_db, channels, metadata, {}};
     FrameAllocation allocation(frame.blocks, plan, channels);
     BitWriter writer(rate.frame_bytes);
     pack_layout(writer, frame, layout, 0, allocation);

@@ -8,7 +8,9 @@
 #include <span>
 #include <vector>
 
+#include "ac3/dynamic_range.h"
 #include "ac3/frame_records.h"
+#include "ac3/stream_metadata.h"
 #include "bitstream/bit_writer.h"
 
 namespace oskavi {
@@ -30,6 +32,8 @@ struct FrameContext {
     uint32_t bitrate_kbps = 448;
     int32_t dialnorm_db = -31;
     uint32_t channels = 2;
+    StreamMetadata metadata{};
+    FrameGainWords gains{};  // dynamic range words; none by default
 };
 
 // The complete frame (exactly the frame size of the bit rate) with crc1 and
@@ -56,7 +60,9 @@ uint32_t pack_frame_bits(BitWriter& writer, const FrameContext& frame, uint8_t c
 
 // A frame of digital silence for any channel count 1..6: every exponent 15
 // over the narrowest bandwidth (73 bins), sent in block 0 and reused, with
-// every SNR offset 0, so that no mantissa is sent.
-std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels);
+// every SNR offset 0, so that no mantissa is sent. It carries the stream's
+// metadata like any other frame.
+std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, uint32_t channels,
+                                        const StreamMetadata& metadata = {});
 
 }  // namespace oskavi

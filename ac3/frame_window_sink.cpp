@@ -10,6 +10,7 @@ FrameWindowSink::FrameWindowSink(Ac3OutputFile& out, uint32_t channels, ChannelL
       channels_(channels),
       layout_(layout),
       options_(options),
+      drc_(options.line_drc, options.rf_drc, options.dialnorm_db),
       history_(static_cast<size_t>(kSamplesPerBlock) * channels, 0.0f) {
     pending_.reserve(static_cast<size_t>(kSamplesPerFrame) * channels);
 }
@@ -39,7 +40,9 @@ void FrameWindowSink::emit() {
     const auto tail = window.samples.end() - static_cast<std::ptrdiff_t>(history_.size());
     std::copy(tail, window.samples.end(), history_.begin());
 
-    out_.write(encode_frame_window(window, options_));
+    FrameGainWords gains;
+    if (drc_.active()) gains = drc_.next_frame(pending_, channels_);
+    out_.write(encode_frame_window(window, options_, gains));
     ++frames_written_;
     pending_.clear();
 }

@@ -31,6 +31,7 @@ private:
     uint32_t channels_;
     ChannelLayout layout_;
     EncoderSettings options_;
+    DynamicRangeTracker drc_;  // runs in frame order, ahead of each frame's encode
     std::vector<float> history_;  // last 256 frames of the previous window
     std::vector<float> pending_;  // up to 1536 new frames
     uint64_t frames_written_ = 0;
