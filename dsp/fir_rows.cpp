@@ -24,10 +24,27 @@ typedef double Lanes __attribute__((vector_size(32)));
     for (int i = 0; i < 4; ++i) out[i] = static_cast<float>(v[i]);
 }
 
-// Eight outputs per pass over the taps, then four, then the rest one at a time.
+// Sixteen outputs per pass over the taps, then eight, then four, then the
+// rest one at a time.
 [[gnu::always_inline]] inline void fir_rows_body(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     const size_t count = out.size();
     size_t n = 0;
+    for (; n + 16 <= count; n += 16) {
+        Lanes a = {0.0, 0.0, 0.0, 0.0};
+        Lanes b = a, c = a, d = a;
+        for (size_t r = 0; r < taps.size(); ++r) {
+            const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
+            const double* row = rows[r] + n;
+            a += h * load(row);
+            b += h * load(row + 4);
+            c += h * load(row + 8);
+            d += h * load(row + 12);
+        }
+        store(&out[n], a);
+        store(&out[n + 4], b);
+        store(&out[n + 8], c);
+        store(&out[n + 12], d);
+    }
     for (; n + 8 <= count; n += 8) {
         Lanes low = {0.0, 0.0, 0.0, 0.0};
         Lanes high = low;

@@ -41,8 +41,8 @@ bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
 }
 
 TEST(FirRows, EveryKernelGivesTheBitsOfTheOneAtATimeDotProduct) {
-    // Run lengths around the eight-output vector pass, and a long one.
-    for (size_t outputs : {0u, 1u, 7u, 8u, 9u, 17u, 1000u}) {
+    // Run lengths that end in every one of the vector passes and the scalar tail.
+    for (size_t outputs : {0u, 1u, 3u, 4u, 7u, 8u, 13u, 16u, 17u, 31u, 1000u}) {
         const Material m = material(outputs, static_cast<uint32_t>(outputs) + 3);
         const std::vector<float> expected = reference(m, outputs);
         std::vector<float> plain(outputs), dispatched(outputs);
