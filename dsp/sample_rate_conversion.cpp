@@ -101,7 +101,7 @@ namespace {
 // The whole-file conversions run the streaming stages over the input in
 // blocks: one implementation of the filters, the same samples either way.
 void run_stage(StreamingFir& stage, const PcmBuffer& input, std::vector<float>& out) {
-    const size_t block = size_t{4096} * input.channels;
+    const size_t block = size_t{65536} * input.channels;
     const std::span<const float> samples(input.samples);
     for (size_t i = 0; i < samples.size(); i += block) stage.push(samples.subspan(i, std::min(block, samples.size() - i)), out);
     stage.finish(out);

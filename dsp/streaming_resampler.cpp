@@ -16,9 +16,11 @@ namespace {
 constexpr int64_t kHalfbandKeep = 34;
 constexpr int64_t kPolyphaseKeep = 25;
 
-// Outputs computed per run of fir_rows: enough to fill the vector lanes,
-// few enough to keep the scratch small.
-constexpr uint64_t kOutputsPerChunk = 8192;
+// Outputs computed per run of fir_rows: enough to fill the vector lanes and
+// spread the setup of a run (one row pointer per tap) over many outputs, few
+// enough to keep the scratch small. Periods are held back until this many
+// outputs are ready (or the input ends).
+constexpr uint64_t kOutputsPerChunk = 16384;
 // Dropped input frames are compacted away once this many have gathered.
 constexpr int64_t kCompactFrames = 4096;
 
@@ -136,7 +138,8 @@ void StreamingFir::push(std::span<const float> interleaved, std::vector<float>& 
     note_ready_outputs();
     if (static_cast<int64_t>(received_) <= last_reach_) return;
     const uint64_t ready_periods = (received_ - 1 - static_cast<uint64_t>(last_reach_)) / down_ + 1;
-    if (ready_periods > next_period_) produce(ready_periods - next_period_, out);
+    const uint64_t batch = std::max<uint64_t>(1, kOutputsPerChunk / up_);
+    if (ready_periods >= next_period_ + batch) produce(ready_periods - next_period_, out);
 }
 
 void StreamingFir::finish(std::vector<float>& out) {

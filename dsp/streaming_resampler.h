@@ -2,8 +2,9 @@
 // Streaming form of the 48 kHz rate conversion: the same half-band and
 // polyphase filters as dsp/sample_rate_conversion.h, evaluated over a sliding
 // window of received input frames. Input arrives in blocks of any size; the
-// outputs come out in order as the input they reach arrives, and the window
-// drops the frames no later output can need. The samples equal those of the
+// outputs come out in order, in batches once enough of them have all the
+// input they reach (the rest at the end of the input), and the window drops
+// the frames no later output can need. The samples equal those of the
 // one-at-a-time dot products of dsp/sample_rate_conversion.h whatever the
 // block sizes.
 
