@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "dsp/streaming_resampler.h"
+
 namespace oskavi {
 namespace {
 
@@ -43,18 +45,6 @@ uint64_t binary_gcd(uint64_t a, uint64_t b) {
     }
     return a << shift;
 }
-
-// Reads frame i of one channel of a whole buffer; zero outside it.
-struct BufferChannel {
-    const PcmBuffer& in;
-    uint32_t channel;
-    int64_t frames;
-
-    double operator()(int64_t frame) const {
-        if (frame < 0 || frame >= frames) return 0.0;
-        return in.samples[static_cast<size_t>(frame) * in.channels + channel];
-    }
-};
 
 }  // namespace
 
@@ -106,37 +96,31 @@ bool is_supported_input_rate(uint32_t sample_rate) {
     }
 }
 
+namespace {
+
+// The whole-file conversions run the streaming stages over the input in
+// blocks: one implementation of the filters, the same samples either way.
+void run_stage(StreamingFir& stage, const PcmBuffer& input, std::vector<float>& out) {
+    const size_t block = size_t{65536} * input.channels;
+    const std::span<const float> samples(input.samples);
+    for (size_t i = 0; i < samples.size(); i += block) stage.push(samples.subspan(i, std::min(block, samples.size() - i)), out);
+    stage.finish(out);
+}
+
+}  // namespace
+
 PcmBuffer halfband_decimate(const PcmBuffer& input) {
-    const std::vector<double>& taps = halfband_taps();
-    const int64_t in_frames = static_cast<int64_t>(input.frame_count());
-    const int64_t out_frames = in_frames / 2;
+    StreamingFir stage = make_halfband_stage(input.channels);
     PcmBuffer out{input.sample_rate / 2, input.channels, input.layout, {}};
-    out.samples.resize(static_cast<size_t>(out_frames) * input.channels);
-    for (int64_t j = 0; j < out_frames; ++j) {
-        for (uint32_t c = 0; c < input.channels; ++c) {
-            // Output frame j is centred on input frame 2j.
-            out.samples[static_cast<size_t>(j) * input.channels + c] =
-                halfband_dot(taps, 2 * j - kHalfbandCentre, BufferChannel{input, c, in_frames});
-        }
-    }
+    out.samples.reserve(input.samples.size() / 2 + input.channels);
+    run_stage(stage, input, out.samples);
     return out;
 }
 
 PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate) {
-    const PolyphaseBank bank = design_polyphase_bank(input.sample_rate, output_rate);
-    const int64_t in_frames = static_cast<int64_t>(input.frame_count());
-    const uint64_t out_frames = static_cast<uint64_t>(in_frames) * bank.up / bank.down;
+    StreamingFir stage = make_polyphase_stage(input.channels, input.sample_rate, output_rate);
     PcmBuffer out{output_rate, input.channels, input.layout, {}};
-    out.samples.resize(out_frames * input.channels);
-    for (uint64_t n = 0; n < out_frames; ++n) {
-        // Output frame n is aligned with input time n * down / up.
-        const uint64_t position = n * bank.down;
-        const auto base = static_cast<int64_t>(position / bank.up);
-        const std::vector<double>& h = bank.phases[position % bank.up];
-        for (uint32_t c = 0; c < input.channels; ++c)
-            out.samples[n * input.channels + c] =
-                polyphase_dot(h, base - kPolyphaseCentre, BufferChannel{input, c, in_frames});
-    }
+    run_stage(stage, input, out.samples);
     return out;
 }
 

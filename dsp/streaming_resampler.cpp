@@ -1,153 +1,240 @@
 #include "dsp/streaming_resampler.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
+
+#include "dsp/fir_rows.h"
 
 namespace oskavi {
 namespace {
 
-// Frames the window may drop after an output: none before the half-band
-// output j's frame 2j - 31 or the polyphase base - 23 is needed again, and
-// the margins keep the window bounded by one block plus the filter span.
+// Frames a one-output-at-a-time window drops after output n: everything
+// before floor(n * down / up) less these margins (the half-band output j's
+// frame 2j - 31 or the polyphase base - 23 stays, with room to spare). Only
+// the reported window size follows them.
 constexpr int64_t kHalfbandKeep = 34;
 constexpr int64_t kPolyphaseKeep = 25;
 
+// Outputs computed per run of fir_rows: enough to fill the vector lanes and
+// spread the setup of a run (one row pointer per tap) over many outputs, few
+// enough to keep the scratch small. Periods are held back until this many
+// outputs are ready (or the input ends).
+constexpr uint64_t kOutputsPerChunk = 16384;
+// Dropped input frames are compacted away once this many have gathered.
+constexpr int64_t kCompactFrames = 4096;
+
+int64_t floor_div(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
 }  // namespace
 
-void InputWindow::append(std::span<const float> interleaved) {
-    samples_.insert(samples_.end(), interleaved.begin(), interleaved.end());
-    received_ += interleaved.size() / channels_;
-}
-
-double InputWindow::at(int64_t frame, uint32_t channel) const {
-    if (frame < 0 || static_cast<uint64_t>(frame) >= received_) return 0.0;
-    const uint64_t offset = static_cast<uint64_t>(frame) - first_held_;
-    return samples_[head_ + offset * channels_ + channel];
-}
-
-void InputWindow::drop_before(int64_t frame) {
-    if (frame <= 0 || static_cast<uint64_t>(frame) <= first_held_) return;
-    const uint64_t until = std::min<uint64_t>(static_cast<uint64_t>(frame), received_);
-    head_ += (until - first_held_) * channels_;
-    first_held_ = until;
-    // Compact once the dropped prefix outgrows the live part: amortised O(1).
-    if (head_ > samples_.size() - head_) {
-        samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(head_));
-        head_ = 0;
+StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_t centre, int64_t keep,
+                           const std::vector<std::vector<double>>& phases, double negligible)
+    : channels_(channels), up_(up), down_(down), centre_(centre), keep_(keep), refs_(up), taps_(up) {
+    const auto d = static_cast<int64_t>(down);
+    earliest_column_ = floor_div(-centre, d);
+    for (uint64_t r = 0; r < up; ++r) {
+        // Output r of a period: base floor(r * down / up), phase (r * down) mod up.
+        const auto base = static_cast<int64_t>(r * down / up);
+        const std::vector<double>& h = phases[(r * down) % up];
+        for (size_t k = 0; k < h.size(); ++k) {
+            if (std::fabs(h[k]) < negligible) continue;
+            const int64_t offset = base - centre + static_cast<int64_t>(k);
+            const int64_t column = floor_div(offset, d);
+            refs_[r].push_back({static_cast<uint64_t>(offset - column * d), column});
+            taps_[r].push_back(h[k]);
+        }
     }
+    last_reach_ = static_cast<int64_t>((up - 1) * down / up) + centre;
+    // Frames before the input read as 0.0: zero columns in front of column 0.
+    first_column_ = earliest_column_;
+    rows_.assign(static_cast<size_t>(channels) * down, std::vector<double>(static_cast<size_t>(-earliest_column_), 0.0));
+    lengths_.assign(rows_.size(), static_cast<size_t>(-earliest_column_));
 }
 
-void InputWindow::release() {
-    first_held_ = received_;
-    head_ = 0;
-    std::vector<float>().swap(samples_);
+double* StreamingFir::extend_row(size_t index, size_t count) {
+    std::vector<double>& row = rows_[index];
+    const size_t length = lengths_[index];
+    // The vectors only grow: their size is the capacity, lengths_ the part in use.
+    if (row.size() < length + count) row.resize(std::max(2 * row.size(), length + count));
+    lengths_[index] = length + count;
+    return row.data() + length;
 }
 
-StreamingHalfband::StreamingHalfband(uint32_t channels)
-    : channels_(channels), taps_(halfband_taps()), window_(channels), frame_(channels) {}
-
-void StreamingHalfband::produce(const ResampledFrameSink& sink) {
-    const auto j = static_cast<int64_t>(next_);
-    const auto dot = [](std::span<const double> h, int64_t first, const auto& x) { return halfband_dot(h, first, x); };
-    for (uint32_t c = 0; c < channels_; ++c)
-        frame_[c] = windowed_dot(window_, channels_, c, taps_, 2 * j - kHalfbandCentre, dot);
-    ++next_;
-    window_.drop_before(2 * j - kHalfbandKeep);
-    sink(frame_);
+void StreamingFir::append_frame(const float* frame) {
+    const uint64_t row = received_ % down_;
+    for (uint32_t c = 0; c < channels_; ++c) *extend_row(c * down_ + row, 1) = static_cast<double>(frame[c]);
+    ++received_;
 }
 
-void StreamingHalfband::push(std::span<const float> interleaved, const ResampledFrameSink& sink) {
-    window_.append(interleaved);
-    while (window_.received() > 2 * next_ + static_cast<uint64_t>(kHalfbandCentre)) produce(sink);
+void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
+    const uint64_t chunk = std::max<uint64_t>(1, kOutputsPerChunk / up_);
+    while (periods > 0) {
+        const uint64_t count = std::min(chunk, periods);
+        const size_t first_float = out.size();
+        out.resize(first_float + count * up_ * channels_);
+        run_.resize(count);
+        const auto column = static_cast<int64_t>(next_period_) - first_column_;
+        for (uint32_t c = 0; c < channels_; ++c) {
+            for (uint64_t r = 0; r < up_; ++r) {
+                pointers_.clear();
+                for (const TapRef& ref : refs_[r])
+                    pointers_.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
+                fir_rows(pointers_, taps_[r], run_);
+                float* dest = out.data() + first_float + r * channels_ + c;
+                for (uint64_t i = 0; i < count; ++i) dest[i * up_ * channels_] = run_[i];
+            }
+        }
+        next_period_ += count;
+        produced_ += count * up_;
+        periods -= count;
+    }
+    drop_columns_before(static_cast<int64_t>(next_period_) + earliest_column_);
 }
 
-void StreamingHalfband::finish(const ResampledFrameSink& sink) {
-    const uint64_t total_out = window_.received() / 2;
-    while (next_ < total_out) produce(sink);
-    window_.release();
+void StreamingFir::drop_columns_before(int64_t column) {
+    const int64_t dropped = column - first_column_;
+    if (dropped * static_cast<int64_t>(down_) < kCompactFrames) return;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        const size_t gone = std::min<size_t>(static_cast<size_t>(dropped), lengths_[i]);
+        std::copy(rows_[i].begin() + static_cast<std::ptrdiff_t>(gone),
+                  rows_[i].begin() + static_cast<std::ptrdiff_t>(lengths_[i]), rows_[i].begin());
+        lengths_[i] -= gone;
+    }
+    first_column_ = column;
 }
 
-StreamingPolyphase::StreamingPolyphase(uint32_t channels, uint32_t input_rate, uint32_t output_rate)
-    : channels_(channels),
-      bank_(design_polyphase_bank(input_rate, output_rate)),
-      window_(channels),
-      frame_(channels) {}
-
-void StreamingPolyphase::produce(const ResampledFrameSink& sink) {
-    const uint64_t position = next_ * bank_.down;
-    const auto base = static_cast<int64_t>(position / bank_.up);
-    const std::vector<double>& h = bank_.phases[position % bank_.up];
-    const auto dot = [](std::span<const double> taps, int64_t first, const auto& x) {
-        return polyphase_dot(taps, first, x);
-    };
-    for (uint32_t c = 0; c < channels_; ++c)
-        frame_[c] = windowed_dot(window_, channels_, c, h, base - kPolyphaseCentre, dot);
-    ++next_;
-    window_.drop_before(base - kPolyphaseKeep);
-    sink(frame_);
+void StreamingFir::note_ready_outputs() {
+    // Outputs n with floor(n * down / up) + centre < received.
+    const int64_t last_base = static_cast<int64_t>(received_) - centre_ - 1;
+    if (last_base < 0) return;
+    const uint64_t ready = (up_ * static_cast<uint64_t>(last_base + 1) + down_ - 1) / down_;
+    if (ready == 0) return;
+    const int64_t drop = static_cast<int64_t>((ready - 1) * down_ / up_) - keep_;
+    if (drop > 0 && static_cast<uint64_t>(drop) > first_held_) first_held_ = std::min<uint64_t>(drop, received_);
 }
 
-void StreamingPolyphase::push(std::span<const float> interleaved, const ResampledFrameSink& sink) {
-    window_.append(interleaved);
-    while (window_.received() > next_ * bank_.down / bank_.up + static_cast<uint64_t>(kPolyphaseCentre))
-        produce(sink);
+void StreamingFir::append_block(std::span<const float> interleaved) {
+    const uint64_t frames = interleaved.size() / channels_;
+    for (uint64_t row = 0; row < down_; ++row) {
+        // The first new frame that lands in this row, then every down-th.
+        const uint64_t first = (row + down_ - received_ % down_) % down_;
+        if (first >= frames) continue;
+        const uint64_t count = (frames - first + down_ - 1) / down_;
+        for (uint32_t c = 0; c < channels_; ++c) {
+            double* dest = extend_row(c * down_ + row, count);
+            const float* source = interleaved.data() + first * channels_ + c;
+            for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
+        }
+    }
+    received_ += frames;
 }
 
-void StreamingPolyphase::finish(const ResampledFrameSink& sink) {
-    const uint64_t total_out = window_.received() * bank_.up / bank_.down;
-    while (next_ < total_out) produce(sink);
-    window_.release();
+void StreamingFir::push(std::span<const float> interleaved, std::vector<float>& out) {
+    append_block(interleaved);
+    note_ready_outputs();
+    if (static_cast<int64_t>(received_) <= last_reach_) return;
+    const uint64_t ready_periods = (received_ - 1 - static_cast<uint64_t>(last_reach_)) / down_ + 1;
+    const uint64_t batch = std::max<uint64_t>(1, kOutputsPerChunk / up_);
+    if (ready_periods >= next_period_ + batch) produce(ready_periods - next_period_, out);
+}
+
+void StreamingFir::finish(std::vector<float>& out) {
+    const uint64_t total = received_ * up_ / down_;
+    if (total > produced_) {
+        // Frames past the end read as 0.0: pad up to the last output's reach.
+        const uint64_t last_period = (total - 1) / up_;
+        const std::vector<float> silence(channels_, 0.0f);
+        while (received_ < last_period * down_ + static_cast<uint64_t>(last_reach_) + 1) append_frame(silence.data());
+        const size_t first_float = out.size();
+        const uint64_t first_output = produced_;
+        produce(last_period + 1 - next_period_, out);
+        out.resize(first_float + (total - first_output) * channels_);
+    }
+    released_ = true;
+    rows_.clear();
+    rows_.shrink_to_fit();
+    lengths_.clear();
+}
+
+size_t StreamingFir::window_floats() const {
+    if (released_) return 0;
+    return static_cast<size_t>(received_ - first_held_) * channels_;
+}
+
+StreamingFir make_halfband_stage(uint32_t channels) {
+    return StreamingFir(channels, 1, 2, kHalfbandCentre, kHalfbandKeep, {halfband_taps()}, 1e-18);
+}
+
+StreamingFir make_polyphase_stage(uint32_t channels, uint32_t input_rate, uint32_t output_rate) {
+    const PolyphaseBank bank = design_polyphase_bank(input_rate, output_rate);
+    return StreamingFir(channels, bank.up, bank.down, kPolyphaseCentre, kPolyphaseKeep, bank.phases, 0.0);
 }
 
 StreamingResampler::StreamingResampler(uint32_t input_rate, uint32_t channels) : channels_(channels) {
     switch (input_rate) {
         case 48000: break;
-        case 192000: second_halfband_ = std::make_unique<StreamingHalfband>(channels); [[fallthrough]];
-        case 96000: first_halfband_ = std::make_unique<StreamingHalfband>(channels); break;
+        case 192000:
+            stages_.push_back(make_halfband_stage(channels));
+            stages_.push_back(make_halfband_stage(channels));
+            filter_taps_ = 2 * kHalfbandTaps;
+            break;
+        case 96000:
+            stages_.push_back(make_halfband_stage(channels));
+            filter_taps_ = kHalfbandTaps;
+            break;
         case 44100:
         case 88200:
-        case 176400: polyphase_ = std::make_unique<StreamingPolyphase>(channels, input_rate, 48000); break;
+        case 176400: {
+            stages_.push_back(make_polyphase_stage(channels, input_rate, 48000));
+            filter_taps_ = design_polyphase_bank(input_rate, 48000).up * kPolyphaseTaps;
+            break;
+        }
         default: throw std::runtime_error("Supported input rates: 44.1/48/88.2/96/176.4/192 kHz");
     }
 }
 
+void StreamingResampler::hand_on(const ResampledFrameSink& sink) {
+    for (size_t i = 0; i < out_.size(); i += channels_) sink(std::span<const float>(out_).subspan(i, channels_));
+    out_.clear();
+}
+
 void StreamingResampler::push(std::span<const float> interleaved, const ResampledFrameSink& sink) {
-    if (polyphase_) {
-        polyphase_->push(interleaved, sink);
-    } else if (second_halfband_) {
-        first_halfband_->push(interleaved, [&](std::span<const float> frame) { second_halfband_->push(frame, sink); });
-    } else if (first_halfband_) {
-        first_halfband_->push(interleaved, sink);
-    } else {
+    if (stages_.empty()) {
         for (size_t i = 0; i < interleaved.size(); i += channels_) sink(interleaved.subspan(i, channels_));
+        return;
     }
+    if (stages_.size() == 2) {
+        stages_[0].push(interleaved, between_);
+        stages_[1].push(between_, out_);
+        between_.clear();
+    } else {
+        stages_[0].push(interleaved, out_);
+    }
+    hand_on(sink);
 }
 
 void StreamingResampler::finish(const ResampledFrameSink& sink) {
-    if (polyphase_) {
-        polyphase_->finish(sink);
-    } else if (second_halfband_) {
-        first_halfband_->finish([&](std::span<const float> frame) { second_halfband_->push(frame, sink); });
-        second_halfband_->finish(sink);
-    } else if (first_halfband_) {
-        first_halfband_->finish(sink);
+    if (stages_.size() == 2) {
+        stages_[0].finish(between_);
+        stages_[1].push(between_, out_);
+        between_.clear();
+        stages_[1].finish(out_);
+    } else if (!stages_.empty()) {
+        stages_[0].finish(out_);
     }
+    hand_on(sink);
 }
 
 size_t StreamingResampler::window_floats() const {
     size_t floats = 0;
-    if (first_halfband_) floats += first_halfband_->window_floats();
-    if (second_halfband_) floats += second_halfband_->window_floats();
-    if (polyphase_) floats += polyphase_->window_floats();
+    for (const StreamingFir& stage : stages_) floats += stage.window_floats();
     return floats;
 }
 
-size_t StreamingResampler::filter_taps() const {
-    size_t taps = 0;
-    if (first_halfband_) taps += first_halfband_->filter_taps();
-    if (second_halfband_) taps += second_halfband_->filter_taps();
-    if (polyphase_) taps += polyphase_->filter_taps();
-    return taps;
-}
+size_t StreamingResampler::filter_taps() const { return filter_taps_; }
 
 }  // namespace oskavi

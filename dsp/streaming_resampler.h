@@ -1,11 +1,12 @@
 #pragma once
 // Streaming form of the 48 kHz rate conversion: the same half-band and
 // polyphase filters as dsp/sample_rate_conversion.h, evaluated over a sliding
-// window of received input frames. Input arrives in blocks of any size; each
-// output frame is handed to the sink as soon as every input frame its filter
-// reaches has arrived, and the window drops the frames no later output can
-// need. The samples equal those of the whole-file conversion of the same input
-// whatever the block sizes.
+// window of received input frames. Input arrives in blocks of any size; the
+// outputs come out in order, in batches once enough of them have all the
+// input they reach (the rest at the end of the input), and the window drops
+// the frames no later output can need. The samples equal those of the
+// one-at-a-time dot products of dsp/sample_rate_conversion.h whatever the
+// block sizes.
 
 #include <cstdint>
 #include <functional>
@@ -20,97 +21,72 @@ namespace oskavi {
 // Receives one finished output frame (interleaved channels).
 using ResampledFrameSink = std::function<void(std::span<const float> frame)>;
 
-// The received input frames from `first_held` on, interleaved. Frames before
-// 0 and, once the input has ended, at or beyond its total read as 0.0.
-class InputWindow {
+// One FIR rate stage: output n is centred on input time n * down / up and
+// reads input frames floor(n * down / up) - centre .. + centre (0.0 before
+// the input and, once it has ended, past it) through the taps of phase
+// (n * down) mod up.
+//
+// Input frame f is held, per channel, in row f mod down at column
+// f / down, as double. Outputs n = up * m + r then read, for every tap, one
+// fixed row at column m plus a fixed offset: the outputs of consecutive
+// periods m of one r form a run that fir_rows computes side by side. A period
+// is produced once every frame its last output reaches has arrived.
+class StreamingFir {
 public:
-    explicit InputWindow(uint32_t channels) : channels_(channels) {}
+    // `phases[p]` are the taps of phase p; taps below `negligible` in
+    // magnitude are left out of every sum (they contribute nothing).
+    StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_t centre, int64_t keep,
+                 const std::vector<std::vector<double>>& phases, double negligible);
 
-    void append(std::span<const float> interleaved);
-    // Sample of input frame i, channel c; i must not lie before first_held.
-    double at(int64_t frame, uint32_t channel) const;
-    // True when frames first .. first + count - 1 are all held.
-    bool holds(int64_t first, uint32_t count) const {
-        return first >= 0 && static_cast<uint64_t>(first) >= first_held_ && static_cast<uint64_t>(first) + count <= received_;
-    }
-    // Channel `channel` of held frame `frame`; successive frames lie `channels` floats apart.
-    const float* held(int64_t frame, uint32_t channel) const {
-        return &samples_[head_ + (static_cast<uint64_t>(frame) - first_held_) * channels_ + channel];
-    }
-    // Forgets the frames before `frame` (no effect on frames not yet held).
-    void drop_before(int64_t frame);
-    void release();
+    // Appends interleaved input frames and the finished outputs to `out`.
+    void push(std::span<const float> interleaved, std::vector<float>& out);
+    // End of input: the outputs up to floor(total * up / down).
+    void finish(std::vector<float>& out);
 
-    uint64_t received() const { return received_; }
-    size_t floats() const { return samples_.size() - head_; }
+    // Floats of the frames a one-output-at-a-time window would still hold:
+    // those from the earliest frame the next ready output's filter (less
+    // `keep`) reaches; none after finish.
+    size_t window_floats() const;
 
 private:
+    struct TapRef {
+        uint64_t row;
+        int64_t column;  // relative to the output's period
+    };
+
+    double* extend_row(size_t index, size_t count);
+    void append_frame(const float* frame);
+    void append_block(std::span<const float> interleaved);
+    void produce(uint64_t periods, std::vector<float>& out);
+    void drop_columns_before(int64_t column);
+    void note_ready_outputs();
+
     uint32_t channels_;
-    std::vector<float> samples_;  // dropped floats [0, head_) are compacted lazily
-    size_t head_ = 0;
-    uint64_t first_held_ = 0;
+    uint64_t up_;
+    uint64_t down_;
+    int64_t centre_;
+    int64_t keep_;
+    std::vector<std::vector<TapRef>> refs_;   // per output phase r, taps that count
+    std::vector<std::vector<double>> taps_;   // per output phase r, matching refs_
+    int64_t last_reach_;                      // frame offset the period's last output reaches
+    int64_t earliest_column_;                 // most negative column any tap reads
+    std::vector<std::vector<double>> rows_;   // channel * down + row
+    std::vector<size_t> lengths_;             // doubles in use in each row
+    int64_t first_column_;                    // column of rows_[*][0]
     uint64_t received_ = 0;
+    uint64_t next_period_ = 0;
+    uint64_t produced_ = 0;
+    uint64_t first_held_ = 0;
+    bool released_ = false;
+    std::vector<const double*> pointers_;
+    std::vector<float> run_;
 };
 
-// 2:1 decimation with the 63-tap half-band filter; output j is centred on
-// input frame 2j and is released once input frame 2j + 31 has arrived.
-// One output sample over input frames first .. first + taps - 1 of a
-// channel: straight from the window when all of them are held, else through
-// InputWindow::at, which reads 0.0 beyond either end of the input.
-template <typename Dot>
-float windowed_dot(const InputWindow& window, uint32_t channels, uint32_t channel, std::span<const double> taps,
-                   int64_t first, const Dot& dot) {
-    if (window.holds(first, static_cast<uint32_t>(taps.size()))) {
-        const float* x = window.held(first, channel);
-        return dot(taps, first, [&](int64_t i) { return static_cast<double>(x[(i - first) * channels]); });
-    }
-    return dot(taps, first, [&](int64_t i) { return window.at(i, channel); });
-}
-
-class StreamingHalfband {
-public:
-    explicit StreamingHalfband(uint32_t channels);
-
-    void push(std::span<const float> interleaved, const ResampledFrameSink& sink);
-    // End of input: the outputs up to floor(total / 2), zeros past the end.
-    void finish(const ResampledFrameSink& sink);
-
-    size_t window_floats() const { return window_.floats(); }
-    size_t filter_taps() const { return kHalfbandTaps; }
-
-private:
-    void produce(const ResampledFrameSink& sink);
-
-    uint32_t channels_;
-    const std::vector<double>& taps_;
-    InputWindow window_;
-    std::vector<float> frame_;
-    uint64_t next_ = 0;
-};
-
-// Rational up/down resampling with the 47-tap polyphase bank; output n is
-// aligned with input time n * down / up and is released once input frame
-// floor(n * down / up) + 23 has arrived.
-class StreamingPolyphase {
-public:
-    StreamingPolyphase(uint32_t channels, uint32_t input_rate, uint32_t output_rate);
-
-    void push(std::span<const float> interleaved, const ResampledFrameSink& sink);
-    // End of input: the outputs up to floor(total * up / down), zeros past the end.
-    void finish(const ResampledFrameSink& sink);
-
-    size_t window_floats() const { return window_.floats(); }
-    size_t filter_taps() const { return bank_.up * kPolyphaseTaps; }
-
-private:
-    void produce(const ResampledFrameSink& sink);
-
-    uint32_t channels_;
-    PolyphaseBank bank_;
-    InputWindow window_;
-    std::vector<float> frame_;
-    uint64_t next_ = 0;
-};
+// 2:1 decimation with the 63-tap half-band filter (output j centred on input
+// frame 2j), 1:1 at the other end of the chain.
+StreamingFir make_halfband_stage(uint32_t channels);
+// Rational up/down resampling with the 47-tap polyphase bank.
+StreamingFir make_polyphase_stage(uint32_t channels, uint32_t input_rate, uint32_t output_rate);
 
 // The rate stage for any supported input rate: nothing at 48 kHz, one
 // half-band stage at 96 kHz, two in series at 192 kHz, the polyphase stage for
@@ -128,10 +104,13 @@ public:
     size_t filter_taps() const;
 
 private:
+    void hand_on(const ResampledFrameSink& sink);
+
     uint32_t channels_;
-    std::unique_ptr<StreamingHalfband> first_halfband_;
-    std::unique_ptr<StreamingHalfband> second_halfband_;
-    std::unique_ptr<StreamingPolyphase> polyphase_;
+    size_t filter_taps_ = 0;
+    std::vector<StreamingFir> stages_;
+    std::vector<float> between_;  // first half-band stage's outputs at 192 kHz
+    std::vector<float> out_;
 };
 
 }  // namespace oskavi
