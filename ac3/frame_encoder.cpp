@@ -15,6 +15,7 @@
 #include "ac3/mdct.h"
 #include "ac3/transient_detector.h"
 #include "bitstream/rate_table.h"
+#include "platform/file_path.h"
 
 namespace oskavi {
 namespace {
@@ -218,7 +219,7 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
     check_dialnorm(options.dialnorm_db);
     lookup_rate(options.bitrate_kbps);
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file_path(output_path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("Cannot create output: " + output_path);
     const uint64_t total = ac3_frame_count(pcm.frame_count());
     const auto report = [&](uint64_t done) {

@@ -12,6 +12,7 @@
 #include "dsp/bass_management.h"
 #include "dsp/streaming_resampler.h"
 #include "input/streaming_wave_reader.h"
+#include "platform/file_path.h"
 
 namespace oskavi {
 namespace {
@@ -190,7 +191,7 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
     summary.input_frames = input.total_frames;
     const uint64_t frames48k = matrix_output_frames(input.sample_rate, input.total_frames, rear_delay_ms);
     if (!analysis.non_silent) {
-        std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+        std::ofstream out(file_path(output_path), std::ios::binary | std::ios::trunc);
         if (!out) throw std::runtime_error("Cannot create output: " + output_path);
         summary.ac3_frames = write_silent_stream(out, kBedChannels, frames48k, encoder);
         summary.delivered_frames = frames48k;
@@ -207,7 +208,7 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
         bass_bytes = bass.buffer_bytes;
     }
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file_path(output_path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("Cannot create output: " + output_path);
     FrameWindowSink sink(out, kBedChannels, ChannelLayout::Surround51, encoder);
     const StreamPassStats encoding = run_matrix_pass(input_path, options, analysis.matrix_scale, rear_delay_ms,

@@ -12,6 +12,7 @@
 #include "dsp/sample_rate_conversion.h"
 #include "dsp/streaming_resampler.h"
 #include "input/streaming_wave_reader.h"
+#include "platform/file_path.h"
 
 namespace oskavi {
 namespace {
@@ -152,7 +153,7 @@ StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, 
                                      : 1.0f;
     const AnalysisResult analysis = run_analysis_passes(input, options, surround_scale, progress);
 
-    std::ofstream out(output_path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(file_path(output_path), std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("Cannot create output: " + output_path);
 
     StreamingSummary summary;
