@@ -20,6 +20,9 @@ wine="${WINE:-wine}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/oskavi-windows-check.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+# One Wine server for all runs instead of one started and stopped per run:
+# it stays up until ten seconds after the last program exits.
+wineserver -p10
 # Both programs see the same relative names, so paths in messages agree.
 cd "$work"
 cp "$windows_build/oskavi.exe" .
