@@ -22,7 +22,7 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/oskavi-windows-check.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 # One Wine server for all runs instead of one started and stopped per run:
 # it stays up until ten seconds after the last program exits.
-wineserver -p10
+wineserver -p10 2> /dev/null || true  # an already running server is kept
 # Both programs see the same relative names, so paths in messages agree.
 cd "$work"
 cp "$windows_build/oskavi.exe" .
