@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "platform/file_path.h"
+
 namespace oskavi {
 namespace {
 
@@ -11,7 +13,7 @@ void check(const std::ofstream& out) {
 
 }  // namespace
 
-Ac3OutputFile::Ac3OutputFile(const std::string& path) : out_(path, std::ios::binary | std::ios::trunc) {
+Ac3OutputFile::Ac3OutputFile(const std::string& path) : out_(file_path(path), std::ios::binary | std::ios::trunc) {
     if (!out_) throw std::runtime_error("Cannot create output: " + path);
 }
 

@@ -1,3 +1,17 @@
-#include "app/driver.h"
+#include <string>
+#include <vector>
 
-int main(int argc, char** argv) { return oskavi::run(argc, argv); }
+#include "app/driver.h"
+#include "platform/console.h"
+
+int main(int argc, char** argv) {
+    oskavi::prepare_console();
+    // The driver reads UTF-8 arguments; keep the strings alive for its argv view.
+    std::vector<std::string> arguments = oskavi::utf8_arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    return oskavi::run(static_cast<int>(arguments.size()), pointers.data());
+}

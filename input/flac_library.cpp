@@ -1,6 +1,7 @@
 #include "input/flac_library.h"
 
 #include "platform/executable_path.h"
+#include "platform/library_names.h"
 
 namespace oskavi {
 namespace {
@@ -39,7 +40,7 @@ DynamicLibrary load_first(const FlacLibrarySearch& search) {
 FlacLibrarySearch default_flac_library_search() {
     FlacLibrarySearch search;
     search.directories.push_back(directory_of(executable_path()));
-    search.names = {"libFLAC.so.12", "libFLAC.so.14", "libFLAC.so", "libFLAC.so.8"};
+    search.names = libflac_file_names();
     search.system_search = true;
     return search;
 }

@@ -67,7 +67,7 @@ struct FlacLibrarySearch {
 };
 
 // The process's search: the executable's directory, then the system loader,
-// for the sonames of libFLAC 1.4 (12), 1.5 (14), the development link and 1.3 (8).
+// for each of the system's libFLAC file names.
 FlacLibrarySearch default_flac_library_search();
 
 class FlacLibrary {

@@ -1,9 +1,11 @@
 #include "platform/binary_file.h"
 
+#include "platform/file_path.h"
+
 namespace oskavi {
 
 bool BinaryInputFile::open(const std::string& path) {
-    stream_.open(path, std::ios::binary | std::ios::in);
+    stream_.open(file_path(path), std::ios::binary | std::ios::in);
     if (!stream_.is_open()) {
         return false;
     }

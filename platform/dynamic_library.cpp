@@ -1,5 +1,8 @@
 #include "platform/dynamic_library.h"
 
+// POSIX side; the Windows side is in dynamic_library_windows.cpp.
+#if !defined(_WIN32)
+
 #include <dlfcn.h>
 
 #include <utility>
@@ -37,3 +40,5 @@ void DynamicLibrary::release() {
 }
 
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)

@@ -1,5 +1,17 @@
 #include "platform/executable_path.h"
 
+namespace oskavi {
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace oskavi
+
+// POSIX side; the Windows side is in executable_path_windows.cpp.
+#if !defined(_WIN32)
+
 #include <unistd.h>
 
 #include <array>
@@ -16,9 +28,6 @@ std::string executable_path() {
     return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)

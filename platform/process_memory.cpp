@@ -1,5 +1,8 @@
 #include "platform/process_memory.h"
 
+// POSIX side; the Windows side is in process_memory_windows.cpp.
+#if !defined(_WIN32)
+
 #include <sys/resource.h>
 
 namespace oskavi {
@@ -11,3 +14,5 @@ uint64_t peak_resident_bytes() {
 }
 
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)

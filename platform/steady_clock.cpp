@@ -1,5 +1,8 @@
 #include "platform/steady_clock.h"
 
+// POSIX side; the Windows side is in steady_clock_windows.cpp.
+#if !defined(_WIN32)
+
 #include <time.h>
 
 namespace oskavi {
@@ -11,3 +14,5 @@ uint64_t steady_clock_ns() {
 }
 
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)

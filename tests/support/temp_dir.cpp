@@ -1,17 +1,25 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace oskavi::test {
 
 TempDirectory::TempDirectory() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/oskavi-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create temporary directory " + pattern);
-    path_ = pattern;
+    // The system's temporary directory ($TMPDIR or /tmp; %TEMP% on Windows),
+    // with a random name that create_directory claims atomically.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("oskavi-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create temporary directory in " + base.string());
 }
 
 TempDirectory::~TempDirectory() {

@@ -12,7 +12,7 @@ namespace oskavi::test {
 
 class TempDirectory {
 public:
-    TempDirectory();  // created under $TMPDIR (or /tmp) as oskavi-test-XXXXXX
+    TempDirectory();  // created in the system's temporary directory as oskavi-test-<random>
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
