@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/input_guards.h"
+#include "app/interruption.h"
 #include "ac3/frame_encoder.h"
 #include "app/progress_meter.h"
 #include "app/report.h"
@@ -20,6 +22,7 @@
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
 #include "platform/environment.h"
+#include "platform/process_signals.h"
 
 namespace oskavi {
 namespace {
@@ -28,7 +31,10 @@ namespace {
 // encoder through exactly one of these functions.
 
 StreamProgress labelled_progress(ProgressMeter& meter) {
-    return [&meter](const std::string& label, uint64_t done, uint64_t total) { meter.update(label, done, total); };
+    return [&meter](const std::string& label, uint64_t done, uint64_t total) {
+        throw_if_interrupted();
+        meter.update(label, done, total);
+    };
 }
 
 StreamingSummary encode_streaming_matrix(const CommandLine& cl, MatrixDecodeStats& steering, ProgressMeter& meter) {
@@ -77,12 +83,16 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
         return;
     }
     encode_pcm_file(pcm, cl.output_path, cl.encoder,
-                    [&meter](uint64_t done, uint64_t total) { meter.update(std::nullopt, done, total); });
+                    [&meter](uint64_t done, uint64_t total) {
+                        throw_if_interrupted();
+                        meter.update(std::nullopt, done, total);
+                    });
 }
 
 // ---------------------------------------------------------------------------
 
-void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
+void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter,
+                                uint64_t& nan_samples) {
     std::ostream& out = std::cout;
     if (!cl.quiet) {
         print_input_line(out, input.sample_rate, 2, ChannelLayout::Stereo, cl.input_path);
@@ -92,6 +102,7 @@ void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& 
     }
     MatrixDecodeStats steering;
     const StreamingSummary totals = encode_streaming_matrix(cl, steering, meter);
+    nan_samples = totals.nan_samples;
     if (!cl.quiet) {
         out << "Matrix:     streaming stereo -> L/C/R/S discrete bed; LFE "
             << (cl.preprocess.bass_mode != BassMode::None ? "bass-managed" : "silent") << std::fixed;
@@ -105,7 +116,8 @@ void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& 
     }
 }
 
-void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
+void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter,
+                                    uint64_t& nan_samples) {
     std::ostream& out = std::cout;
     const bool folds_71 = input.layout == ChannelLayout::Surround71;
     if (!cl.quiet) {
@@ -120,6 +132,7 @@ void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibili
         print_ac3_line(out, cl.encoder);
     }
     const StreamingSummary totals = encode_streaming_preprocess(cl, meter);
+    nan_samples = totals.nan_samples;
     if (!cl.quiet) {
         if (folds_71) {
             out << "Downmix:    streaming 7.1 -> 5.1, rear fold " << std::fixed;
@@ -159,8 +172,12 @@ void check_matrix_decode_input(const PcmBuffer& input, const PreprocessSettings&
     }
 }
 
-void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
-    PcmBuffer input = read_input(cl.input_path);
+void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t& nan_samples) {
+    // An input refused from its header alone is not read whole: its header
+    // takes the same way to the same refusal.
+    std::optional<PcmBuffer> refused = header_refused_by_preprocessing(cl);
+    PcmBuffer input = refused ? std::move(*refused) : read_input(cl.input_path, nan_samples);
+    throw_if_interrupted();
     print_whole_file_header(std::cout, input, cl);
     if (cl.matrix_decode_enabled) {
         check_matrix_decode_input(input, cl.preprocess);
@@ -169,6 +186,8 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
 }
 
 int run_encode(const CommandLine& cl) {
+    refuse_output_over_input(cl);
+    install_interrupt_handlers();
     if (cl.quiet) {
         // Every later report write of this run, progress included, is dropped.
         std::cout.setstate(std::ios::badbit);
@@ -183,13 +202,17 @@ int run_encode(const CommandLine& cl) {
     };
     const EncodeRoute route = select_route(
         cl, [&] { return probe(can_stream_matrix); }, [&] { return probe(can_stream_preprocess); });
+    uint64_t nan_samples = 0;
     switch (route) {
-        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable, meter); break;
-        case EncodeRoute::StreamingPreprocess: run_streaming_preprocess_route(cl, streamable, meter); break;
-        case EncodeRoute::WholeFile: run_whole_file_route(cl, meter); break;
+        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable, meter, nan_samples); break;
+        case EncodeRoute::StreamingPreprocess:
+            run_streaming_preprocess_route(cl, streamable, meter, nan_samples);
+            break;
+        case EncodeRoute::WholeFile: run_whole_file_route(cl, meter, nan_samples); break;
     }
     meter.close_line();
     std::cout.flush();
+    report_nan_samples(std::cerr, nan_samples);
     return 0;
 }
 
