@@ -32,9 +32,9 @@ done
 
 # FLAC seeds at several depths and layouts.
 flac -s -f "$work/s1.wav" -o "$out/fuzz_flac_input/stereo16.flac"
-flac -s -f "$work/s2.wav" -o "$out/fuzz_flac_input/stereo24.flac"
+flac -s -f "$work/s2.wav" -o "$out/fuzz_flac_input/stereo24.flac" 2>/dev/null
 flac -s -f --no-padding "$work/s0.wav" -o "$out/fuzz_flac_input/mono_nopad.flac"
-flac -s -f "$work/s4.wav" -o "$out/fuzz_flac_input/surround.flac"
+flac -s -f --channel-map=none "$work/s4.wav" -o "$out/fuzz_flac_input/surround.flac"
 
 # AC-3 seeds written by oskavi itself: stereo, mono and 5.1 at three rates.
 "$signal" "$work/long2.wav" 0.1 2 48000 16 >/dev/null
