@@ -27,6 +27,15 @@ std::span<const uint32_t> fbw_positions(uint32_t channels, ChannelLayout layout)
 
 using BlockSamples = std::array<double, 512>;
 
+// A sample as the analysis takes it. Input is nominally -1..1; a NaN (no
+// level at all) or an infinity would poison every sum it enters, so NaN codes
+// as silence and an infinity as full scale. Finite values pass unchanged.
+double coded_sample(float s) {
+    if (std::isnan(s)) return 0.0;
+    if (std::isinf(s)) return s > 0.0f ? 1.0 : -1.0;
+    return static_cast<double>(s);
+}
+
 // The 512 samples of one channel from first_frame on, 0.0 outside the source.
 void gather(const PcmView& source, int64_t first_frame, uint32_t position, BlockSamples& x) {
     const int64_t frames = static_cast<int64_t>(source.frame_count());
@@ -34,14 +43,14 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     const std::size_t stride = source.channels;
     if (first_frame >= 0 && first_frame + 512 <= frames) {
         const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
-        for (std::size_t i = 0; i < 512; ++i) x[i] = static_cast<double>(at[i * stride]);
+        for (std::size_t i = 0; i < 512; ++i) x[i] = coded_sample(at[i * stride]);
         return;
     }
     for (int64_t i = 0; i < 512; ++i) {
         const int64_t frame = first_frame + i;
         x[static_cast<std::size_t>(i)] =
             frame >= 0 && frame < frames
-                ? static_cast<double>(samples[static_cast<std::size_t>(frame) * stride + position])
+                ? coded_sample(samples[static_cast<std::size_t>(frame) * stride + position])
                 : 0.0;
     }
 }

@@ -110,6 +110,12 @@ void check_settings(const CommandLine& cl) {
     if (cl.rear_delay_given && !cl.matrix_decode_enabled) {
         throw std::runtime_error("--rear-delay is only valid with --matrix-decode");
     }
+    // The fold multiplies by this gain as a float: NaN, +inf or a level whose
+    // gain overflows a float would wipe out the surrounds (-inf, a gain of 0,
+    // mutes them on purpose).
+    if (!std::isfinite(static_cast<float>(std::pow(10.0, cl.preprocess.surround_mix_gain_db / 20.0)))) {
+        throw std::runtime_error("--surround-mix-gain must be a finite level in dB");
+    }
 }
 
 CommandLine parse_encode_arguments(int argc, const char* const* argv) {

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/input_guards.h"
+#include "app/interruption.h"
 #include "app/progress_meter.h"
 #include "app/report.h"
 #include "app/spectral_report.h"
@@ -18,6 +20,7 @@
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
 #include "platform/environment.h"
+#include "platform/process_signals.h"
 #include "stream/streaming_matrix.h"
 #include "stream/streaming_preprocess.h"
 
@@ -28,7 +31,10 @@ namespace {
 // encoder through exactly one of these functions.
 
 StreamProgress labelled_progress(ProgressMeter& meter) {
-    return [&meter](const std::string& label, uint64_t done, uint64_t total) { meter.update(label, done, total); };
+    return [&meter](const std::string& label, uint64_t done, uint64_t total) {
+        throw_if_interrupted();
+        meter.update(label, done, total);
+    };
 }
 
 StreamingSummary encode_streaming_matrix(const CommandLine& cl, MatrixDecodeStats& steering, ProgressMeter& meter) {
@@ -65,28 +71,39 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
         return;
     }
     encode_pcm_file(pcm, cl.output_path, cl.encoder,
-                    [&meter](uint64_t done, uint64_t total) { meter.update(std::nullopt, done, total); });
+                    [&meter](uint64_t done, uint64_t total) {
+                        throw_if_interrupted();
+                        meter.update(std::nullopt, done, total);
+                    });
 }
 
 // ---------------------------------------------------------------------------
 
-void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
+void run_streaming_matrix_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter,
+                                uint64_t& nan_samples) {
     if (!cl.quiet) print_streaming_matrix_header(std::cout, input.sample_rate, cl);
     MatrixDecodeStats steering;
     const StreamingSummary totals = encode_streaming_matrix(cl, steering, meter);
+    nan_samples = totals.nan_samples;
     if (!cl.quiet) print_streaming_matrix_result(std::cout, steering, totals, cl);
 }
 
-void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter) {
+void run_streaming_preprocess_route(const CommandLine& cl, const StreamEligibility& input, ProgressMeter& meter,
+                                    uint64_t& nan_samples) {
     if (!cl.quiet) print_streaming_preprocess_header(std::cout, input, cl);
     const StreamingSummary totals = encode_streaming_preprocess(cl, meter);
+    nan_samples = totals.nan_samples;
     if (!cl.quiet) print_streaming_preprocess_result(std::cout, input.layout, totals, cl);
 }
 
 // The whole-file route writes its lines whatever --quiet says: in quiet mode
 // the failed standard output swallows them.
-void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
-    PcmBuffer input = read_input(cl.input_path);
+void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t& nan_samples) {
+    // An input refused from its header alone is not read whole: its header
+    // takes the same way to the same refusal.
+    std::optional<PcmBuffer> refused = header_refused_by_preprocessing(cl);
+    PcmBuffer input = refused ? std::move(*refused) : read_input(cl.input_path, nan_samples);
+    throw_if_interrupted();
     print_whole_file_header(std::cout, input, cl);
     // Checked after the header lines and before any processing.
     if (cl.matrix_decode_enabled) {
@@ -97,6 +114,8 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter) {
 }
 
 int run_encode(const CommandLine& cl) {
+    refuse_output_over_input(cl);
+    install_interrupt_handlers();
     if (cl.quiet) {
         // Every later report write of this run, progress included, is dropped.
         std::cout.setstate(std::ios::badbit);
@@ -111,13 +130,17 @@ int run_encode(const CommandLine& cl) {
     };
     const EncodeRoute route = select_route(
         cl, [&] { return probe(can_stream_matrix); }, [&] { return probe(can_stream_preprocess); });
+    uint64_t nan_samples = 0;
     switch (route) {
-        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable, meter); break;
-        case EncodeRoute::StreamingPreprocess: run_streaming_preprocess_route(cl, streamable, meter); break;
-        case EncodeRoute::WholeFile: run_whole_file_route(cl, meter); break;
+        case EncodeRoute::StreamingMatrix: run_streaming_matrix_route(cl, streamable, meter, nan_samples); break;
+        case EncodeRoute::StreamingPreprocess:
+            run_streaming_preprocess_route(cl, streamable, meter, nan_samples);
+            break;
+        case EncodeRoute::WholeFile: run_whole_file_route(cl, meter, nan_samples); break;
     }
     meter.close_line();
     std::cout.flush();
+    report_nan_samples(std::cerr, nan_samples);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "bitstream/verify.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stdexcept>
@@ -12,26 +13,52 @@
 namespace oskavi {
 namespace {
 
-std::vector<uint8_t> read_whole_file(const std::string& path) {
-    BinaryInputFile file;
-    if (!file.open(path)) {
-        throw std::runtime_error("Cannot open AC-3 input: " + path);
+// The bytes of the file from a moving offset on, read as they are needed, so
+// memory stays bounded by the largest frame however long the file is.
+class FrameWindowReader {
+public:
+    explicit FrameWindowReader(const std::string& path) {
+        if (!file_.open(path)) {
+            throw std::runtime_error("Cannot open AC-3 input: " + path);
+        }
     }
-    // Read until the stream ends rather than trusting the reported size,
-    // which means nothing for things that open but are not files.
-    std::vector<uint8_t> bytes;
-    constexpr size_t kChunk = size_t{1} << 20;
-    for (size_t got = kChunk; got == kChunk;) {
-        const size_t old_size = bytes.size();
-        bytes.resize(old_size + kChunk);
-        got = file.read(bytes.data() + old_size, kChunk);
-        bytes.resize(old_size + got);
+
+    // The next `count` bytes (fewer only at the end of the file), without
+    // consuming them.
+    std::span<const uint8_t> peek(size_t count) {
+        if (buffer_.size() - start_ < count) {
+            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+            start_ = 0;
+            fill(count);
+        }
+        const size_t held = buffer_.size() - start_;
+        return std::span<const uint8_t>(buffer_).subspan(start_, held < count ? held : count);
     }
-    if (bytes.empty()) {
-        throw std::runtime_error("Empty AC-3 file");
+
+    void consume(size_t count) { start_ += count; }
+
+private:
+    // Reads until `count` bytes are held or the stream ends (a pipe may
+    // deliver less than asked for on each read).
+    void fill(size_t count) {
+        while (buffer_.size() < count && !at_end_) {
+            const size_t old_size = buffer_.size();
+            buffer_.resize(count);
+            const size_t got = file_.read(buffer_.data() + old_size, count - old_size);
+            buffer_.resize(old_size + got);
+            at_end_ = got == 0;
+        }
     }
-    return bytes;
-}
+
+    BinaryInputFile file_;
+    std::vector<uint8_t> buffer_;
+    size_t start_ = 0;
+    bool at_end_ = false;
+};
+
+// Enough bytes for every header field the parser reads (63 bits at most), so
+// the parser sees the same thing as it would given the rest of the file.
+constexpr size_t kHeaderPeekBytes = 8;
 
 // crc1 covers the first 5/8 of the frame after the syncword; crc2 then makes
 // the CRC of everything after the syncword zero, which with a zero first part
@@ -50,27 +77,32 @@ void check_frame_crcs(std::span<const uint8_t> frame, uint64_t frame_index) {
 }  // namespace
 
 int verify_ac3_file(const std::string& path, std::ostream& out) {
-    const std::vector<uint8_t> file = read_whole_file(path);
-    const std::span<const uint8_t> all(file);
+    FrameWindowReader file(path);
+    if (file.peek(1).empty()) {
+        throw std::runtime_error("Empty AC-3 file");
+    }
 
     uint64_t offset = 0;
     uint64_t frame_index = 0;
     Ac3FrameHeader first;
-    while (offset < all.size()) {
-        const Ac3FrameHeader h = parse_frame_header(all.subspan(offset));
+    for (std::span<const uint8_t> head = file.peek(kHeaderPeekBytes); !head.empty();
+         head = file.peek(kHeaderPeekBytes)) {
+        const Ac3FrameHeader h = parse_frame_header(head);
         if (!h.valid) {
             throw std::runtime_error("Frame " + std::to_string(frame_index) + " @ byte " + std::to_string(offset) +
                                      ": " + h.error);
         }
-        if (offset + h.frame_bytes > all.size()) {
+        const std::span<const uint8_t> frame = file.peek(h.frame_bytes);
+        if (frame.size() < h.frame_bytes) {
             throw std::runtime_error("Truncated frame at byte " + std::to_string(offset));
         }
-        check_frame_crcs(all.subspan(offset, h.frame_bytes), frame_index);
+        check_frame_crcs(frame, frame_index);
         if (frame_index == 0) {
             first = h;
         } else if (h.bitrate_kbps != first.bitrate_kbps) {
             throw std::runtime_error("Bitrate changed in CBR verification mode");
         }
+        file.consume(h.frame_bytes);
         ++frame_index;
         offset += h.frame_bytes;
     }

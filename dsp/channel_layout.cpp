@@ -50,6 +50,15 @@ PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessSettings& option
     return out;
 }
 
+bool refuses_from_header(uint32_t sample_rate, uint32_t channels, ChannelLayout layout) {
+    // A 7.1 layout is folded to 5.1 before the layout checks.
+    const bool folds = layout == ChannelLayout::Surround71;
+    const uint32_t checked_channels = folds ? 6 : channels;
+    const ChannelLayout checked_layout = folds ? ChannelLayout::Surround51 : layout;
+    return checked_channels > 6 || (checked_layout == ChannelLayout::Unknown && checked_channels >= 3) ||
+           !is_supported_input_rate(sample_rate);
+}
+
 PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options) {
     PcmBuffer pcm = input.layout == ChannelLayout::Surround71 ? fold_71_to_51(input, options) : std::move(input);
     if (pcm.channels > 6)

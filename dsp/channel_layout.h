@@ -39,4 +39,8 @@ PcmBuffer fold_71_to_51(const PcmBuffer& input, const PreprocessSettings& option
 // The whole-file chain: fold, layout checks, rate conversion.
 PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options);
 
+// True when preprocess_to_48k refuses every buffer with this header, whatever
+// its samples: too many channels, an ambiguous layout or an unsupported rate.
+bool refuses_from_header(uint32_t sample_rate, uint32_t channels, ChannelLayout layout);
+
 }  // namespace oskavi

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "input/flac_library.h"
+#include "platform/file_identity.h"
 
 namespace oskavi {
 namespace {
@@ -15,6 +16,7 @@ struct FlacDecodeState {
     uint32_t bits_per_sample = 0;
     uint8_t failed = 0;
     std::string error_message;
+    uint64_t declared_frames = 0;  // STREAMINFO's total samples per channel; 0 when unknown
     // An exception raised inside a callback (out of memory while growing the
     // buffer) must not unwind through libFLAC's C frames; it is carried
     // here and rethrown once the decoder has been finished.
@@ -105,7 +107,11 @@ int write_callback(const FlacDecoder*, const FlacFrameHeader* frame, const int32
     }
 }
 
-void metadata_callback(const FlacDecoder*, const FlacStreamMetadata*, void*) {}
+void metadata_callback(const FlacDecoder*, const FlacStreamMetadata* metadata, void* client_data) {
+    if (metadata != nullptr && metadata->type == kFlacMetadataStreamInfo) {
+        static_cast<FlacDecodeState*>(client_data)->declared_frames = metadata->stream_info.total_samples;
+    }
+}
 
 void error_callback(const FlacDecoder*, int status, void* client_data) {
     auto& state = *static_cast<FlacDecodeState*>(client_data);
@@ -127,15 +133,34 @@ private:
     FlacDecoder* decoder_;
 };
 
-std::string failure_message(const FlacEntryPoints& api, const FlacDecoder* decoder,
-                            std::string message) {
-    if (message.empty() && api.resolved_state_string != nullptr) {
-        const char* text = api.resolved_state_string(decoder);
-        if (text != nullptr && *text != '\0') {
-            message = std::string("libFLAC decode failed: ") + text;
-        }
+// The decoder's state as text, read while it still describes the decode
+// (finishing resets it); empty when the library cannot say.
+std::string decoder_state_text(const FlacEntryPoints& api, const FlacDecoder* decoder) {
+    const char* text = api.resolved_state_string != nullptr ? api.resolved_state_string(decoder) : nullptr;
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+// Names the first cause found: a callback's report, a stream shorter than
+// STREAMINFO declares, the state a failed decode stopped in, or (when only
+// finishing failed) the MD5 check.
+std::string failure_message(const FlacEntryPoints& api, const FlacDecodeState& state, bool ok,
+                            const std::string& state_text) {
+    if (!state.error_message.empty()) {
+        return state.error_message;
     }
-    return message.empty() ? std::string("libFLAC decode failed") : message;
+    const std::string prefix = "libFLAC decode failed: ";
+    const uint64_t decoded = state.pcm.frame_count();
+    if (state.declared_frames != 0 && decoded < state.declared_frames) {
+        return prefix + "decoded " + std::to_string(decoded) + " of " + std::to_string(state.declared_frames) +
+               " declared samples";
+    }
+    if (!ok && !state_text.empty()) {
+        return prefix + state_text;
+    }
+    if (ok && api.set_md5_checking != nullptr) {
+        return prefix + "MD5 signature mismatch";
+    }
+    return "libFLAC decode failed";
 }
 
 }  // namespace
@@ -160,6 +185,10 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
     if (!library.available()) {
         throw std::runtime_error("FLAC input requires libFLAC.dll at runtime: " + library.error_message());
     }
+    // A directory or a device would be read forever or make no sense.
+    if (is_special_file(path)) {
+        throw std::runtime_error("Cannot open input: " + path);
+    }
     const FlacEntryPoints& api = library.entry_points();
     FlacDecoder* raw = api.decoder_new();
     if (raw == nullptr) {
@@ -176,6 +205,7 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
         throw std::runtime_error("libFLAC init failed: " + init_status_text(status));
     }
     const bool ok = api.process_until_end_of_stream(decoder.get()) != 0;
+    const std::string state_text = ok ? std::string() : decoder_state_text(api, decoder.get());
     const bool finished = api.finish(decoder.get()) != 0;
     if (state.pending) {
         std::rethrow_exception(state.pending);
@@ -186,7 +216,7 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
         }
         return std::move(state.pcm);
     }
-    throw std::runtime_error(failure_message(api, decoder.get(), std::move(state.error_message)));
+    throw std::runtime_error(failure_message(api, state, ok, state_text));
 }
 
 }  // namespace oskavi

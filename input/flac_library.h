@@ -15,7 +15,27 @@ namespace oskavi {
 // opaque; a decoded frame is only read through the leading header fields of
 // FLAC__Frame (FLAC__FrameHeader comes first and starts with these five).
 struct FlacDecoder;
-struct FlacStreamMetadata;
+
+// FLAC__StreamMetadata as far as it is read: the block type, and for a
+// STREAMINFO block (type 0) its fields up to the declared sample count per
+// channel (0 when the encoder did not know it). The data union starts at an
+// 8-byte boundary, so the layout follows from natural alignment.
+struct FlacStreamMetadata {
+    int32_t type;
+    int32_t is_last;
+    uint32_t length;
+    struct {
+        uint32_t min_blocksize;
+        uint32_t max_blocksize;
+        uint32_t min_framesize;
+        uint32_t max_framesize;
+        uint32_t sample_rate;
+        uint32_t channels;
+        uint32_t bits_per_sample;
+        uint64_t total_samples;
+    } stream_info;
+};
+inline constexpr int32_t kFlacMetadataStreamInfo = 0;
 
 struct FlacFrameHeader {
     uint32_t blocksize;

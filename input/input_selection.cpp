@@ -11,10 +11,6 @@
 namespace oskavi {
 namespace {
 
-bool is_wave_extension(const std::string& extension) {
-    return extension == ".wav" || extension == ".wave" || extension == ".rf64";
-}
-
 // Opens a streaming reader and copies its header facts; an input that cannot
 // be opened yields empty facts (the whole-file route reports its error).
 bool probe_stream(const std::string& path, StreamEligibility& facts) {
@@ -36,6 +32,10 @@ bool probe_stream(const std::string& path, StreamEligibility& facts) {
 
 }  // namespace
 
+bool is_wave_extension(const std::string& extension) {
+    return extension == ".wav" || extension == ".wave" || extension == ".rf64";
+}
+
 std::string input_extension(const std::string& path) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos) {
@@ -51,9 +51,15 @@ std::string input_extension(const std::string& path) {
 }
 
 PcmBuffer read_input(const std::string& path) {
+    uint64_t nan_samples = 0;
+    return read_input(path, nan_samples);
+}
+
+PcmBuffer read_input(const std::string& path, uint64_t& nan_samples) {
+    nan_samples = 0;
     const std::string extension = input_extension(path);
     if (is_wave_extension(extension)) {
-        return read_wave_file(path);
+        return read_wave_file(path, nan_samples);
     }
     if (extension == ".flac") {
         return read_flac_file(path);

@@ -17,6 +17,13 @@ std::string input_extension(const std::string& path);
 // ".flac" through libFLAC; anything else is refused.
 PcmBuffer read_input(const std::string& path);
 
+// The same; `nan_samples` receives the number of NaN samples read as 0.0
+// (only float WAVE input can hold them).
+PcmBuffer read_input(const std::string& path, uint64_t& nan_samples);
+
+// True for ".wav", ".wave" and ".rf64", the extensions of the WAVE reader.
+bool is_wave_extension(const std::string& extension);
+
 // Header facts of a streaming-eligibility test. The facts are filled whenever
 // the streaming reader could open the file, eligible or not.
 struct StreamEligibility {

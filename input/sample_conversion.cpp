@@ -1,5 +1,6 @@
 #include "input/sample_conversion.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace oskavi {
@@ -34,19 +35,26 @@ void convert_pcm32(const uint8_t* in, float* out, size_t count) {
     }
 }
 
-void convert_float32(const uint8_t* in, float* out, size_t count) {
+uint64_t convert_float32(const uint8_t* in, float* out, size_t count) {
+    uint64_t not_a_number = 0;
     for (size_t i = 0; i < count; ++i, in += 4) {
         const uint32_t raw = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
                              (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
         float value;
         std::memcpy(&value, &raw, sizeof value);
-        if (value > 1.0f) {
+        if (std::isnan(value)) {
+            // NaN has no level: it is read as silence and counted, so that
+            // the caller can say how many samples were replaced.
+            value = 0.0f;
+            ++not_a_number;
+        } else if (value > 1.0f) {
             value = 1.0f;
         } else if (value < -1.0f) {
             value = -1.0f;
         }
         out[i] = value;
     }
+    return not_a_number;
 }
 
 }  // namespace
@@ -70,14 +78,15 @@ uint32_t bytes_per_sample(SampleEncoding encoding) {
     }
 }
 
-void convert_samples(SampleEncoding encoding, std::span<const uint8_t> bytes, std::span<float> out) {
+uint64_t convert_samples(SampleEncoding encoding, std::span<const uint8_t> bytes, std::span<float> out) {
     const size_t count = bytes.size() / bytes_per_sample(encoding);
     switch (encoding) {
         case SampleEncoding::Pcm16: convert_pcm16(bytes.data(), out.data(), count); break;
         case SampleEncoding::Pcm24: convert_pcm24(bytes.data(), out.data(), count); break;
         case SampleEncoding::Pcm32: convert_pcm32(bytes.data(), out.data(), count); break;
-        case SampleEncoding::Float32: convert_float32(bytes.data(), out.data(), count); break;
+        case SampleEncoding::Float32: return convert_float32(bytes.data(), out.data(), count);
     }
+    return 0;
 }
 
 }  // namespace oskavi

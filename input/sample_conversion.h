@@ -17,7 +17,8 @@ uint32_t bytes_per_sample(SampleEncoding encoding);
 
 // Converts bytes.size() / bytes_per_sample samples into `out` (same count).
 // Integer PCM is scaled by 2^-(bits-1) in double and rounded once to float,
-// never clamped; float samples are clamped to -1.0..1.0.
-void convert_samples(SampleEncoding encoding, std::span<const uint8_t> bytes, std::span<float> out);
+// never clamped; float samples are clamped to -1.0..1.0 and NaN reads as 0.0.
+// Returns the number of NaN samples read as 0.0.
+uint64_t convert_samples(SampleEncoding encoding, std::span<const uint8_t> bytes, std::span<float> out);
 
 }  // namespace oskavi

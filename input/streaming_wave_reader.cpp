@@ -79,7 +79,7 @@ bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
     }
     out.resize(static_cast<size_t>(samples));
-    convert_samples(encoding_, bytes_, out);
+    nan_samples_ += convert_samples(encoding_, bytes_, out);
     frames_delivered_ += n;
     return true;
 }

@@ -32,6 +32,8 @@ public:
     uint32_t channels() const { return channels_; }
     ChannelLayout layout() const { return layout_; }
     uint64_t total_frames() const { return total_frames_; }
+    // NaN float samples read as 0.0 so far.
+    uint64_t nan_samples() const { return nan_samples_; }
 
 private:
     std::string path_;
@@ -44,6 +46,7 @@ private:
     uint64_t data_size_ = 0;
     uint64_t total_frames_ = 0;
     uint64_t frames_delivered_ = 0;
+    uint64_t nan_samples_ = 0;
     std::vector<uint8_t> bytes_;
 };
 

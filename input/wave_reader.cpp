@@ -14,12 +14,14 @@ constexpr uint64_t kMaxDataBytes = uint64_t{1} << 32;
 
 struct WaveContents {
     WaveFormat format;
-    std::vector<uint8_t> data;
+    std::vector<uint8_t> data;  // left empty by a walk that skips sample data
+    uint64_t data_size = 0;
 };
 
-// Reads a `data` body whole. The size is checked against what the file still
-// holds before anything is allocated, so a lying size field fails cleanly.
-std::vector<uint8_t> read_data_body(BinaryInputFile& in, const ChunkHeader& chunk, uint64_t size) {
+enum class DataBodies { Read, Skip };
+
+// Checks that a `data` body of `size` bytes fits this build and the file.
+void check_data_body(const BinaryInputFile& in, const ChunkHeader& chunk, uint64_t size) {
     if (size >= kMaxDataBytes) {
         throw std::runtime_error("Audio data is too large for this build");
     }
@@ -27,6 +29,12 @@ std::vector<uint8_t> read_data_body(BinaryInputFile& in, const ChunkHeader& chun
     if (size > available) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
     }
+}
+
+// Reads a `data` body whole. The size is checked against what the file still
+// holds before anything is allocated, so a lying size field fails cleanly.
+std::vector<uint8_t> read_data_body(BinaryInputFile& in, const ChunkHeader& chunk, uint64_t size) {
+    check_data_body(in, chunk, size);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (in.read(bytes.data(), bytes.size()) != bytes.size()) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
@@ -36,7 +44,7 @@ std::vector<uint8_t> read_data_body(BinaryInputFile& in, const ChunkHeader& chun
 
 // Walks every chunk to the end of the file; later `fmt ` and `data` chunks
 // replace earlier ones, and `fmt ` may follow `data`.
-WaveContents walk_chunks(BinaryInputFile& in) {
+WaveContents walk_chunks(BinaryInputFile& in, DataBodies bodies) {
     const bool is_rf64 = read_wave_header(in);
     WaveContents contents;
     uint64_t ds64_data_size = 0;
@@ -49,25 +57,23 @@ WaveContents walk_chunks(BinaryInputFile& in) {
             read_fmt_chunk(in, chunk.size, contents.format);
         } else if (chunk.is("data")) {
             body_size = data_chunk_size(chunk.size, is_rf64, ds64_data_size);
-            contents.data = read_data_body(in, chunk, body_size);
+            if (bodies == DataBodies::Read) {
+                contents.data = read_data_body(in, chunk, body_size);
+            } else {
+                check_data_body(in, chunk, body_size);
+            }
+            contents.data_size = body_size;
         }
         skip_chunk(in, chunk.body_start, body_size);
     }
     return contents;
 }
 
-}  // namespace
-
-PcmBuffer read_wave_file(const std::string& path) {
-    BinaryInputFile in;
-    if (!in.open(path)) {
-        throw std::runtime_error("Cannot open input: " + path);
-    }
-    WaveContents contents = walk_chunks(in);
-    in.close();
-
+// Everything read_wave_file checks, on the walked contents; returns the
+// buffer's header fields (no samples) and the encoding of the data.
+PcmBuffer checked_header(const WaveContents& contents, SampleEncoding& encoding) {
     const WaveFormat& format = contents.format;
-    if (format.channels == 0 || format.sample_rate == 0 || contents.data.empty()) {
+    if (format.channels == 0 || format.sample_rate == 0 || contents.data_size == 0) {
         throw std::runtime_error("Incomplete WAVE/RF64 file");
     }
     validate_wave_encoding(format);
@@ -77,14 +83,43 @@ PcmBuffer read_wave_file(const std::string& path) {
     pcm.channels = format.channels;
     pcm.layout = classify_layout(format.channels, format.channel_mask);
 
-    const SampleEncoding encoding = sample_encoding(format.format_code, format.bits_per_sample);
-    const uint64_t sample_bytes = bytes_per_sample(encoding);
-    if (contents.data.size() % (uint64_t{format.channels} * sample_bytes) != 0) {
+    encoding = sample_encoding(format.format_code, format.bits_per_sample);
+    if (contents.data_size % (uint64_t{format.channels} * bytes_per_sample(encoding)) != 0) {
         throw std::runtime_error("WAVE data size is not aligned to complete sample frames");
     }
-    pcm.samples.resize(contents.data.size() / sample_bytes);
-    convert_samples(encoding, contents.data, pcm.samples);
     return pcm;
+}
+
+WaveContents walk_file(const std::string& path, DataBodies bodies) {
+    BinaryInputFile in;
+    if (!in.open(path)) {
+        throw std::runtime_error("Cannot open input: " + path);
+    }
+    WaveContents contents = walk_chunks(in, bodies);
+    in.close();
+    return contents;
+}
+
+}  // namespace
+
+PcmBuffer read_wave_file(const std::string& path) {
+    uint64_t nan_samples = 0;
+    return read_wave_file(path, nan_samples);
+}
+
+PcmBuffer read_wave_file(const std::string& path, uint64_t& nan_samples) {
+    const WaveContents contents = walk_file(path, DataBodies::Read);
+    SampleEncoding encoding = SampleEncoding::Pcm16;
+    PcmBuffer pcm = checked_header(contents, encoding);
+    pcm.samples.resize(contents.data.size() / bytes_per_sample(encoding));
+    nan_samples = convert_samples(encoding, contents.data, pcm.samples);
+    return pcm;
+}
+
+PcmBuffer read_wave_header(const std::string& path) {
+    const WaveContents contents = walk_file(path, DataBodies::Skip);
+    SampleEncoding encoding = SampleEncoding::Pcm16;
+    return checked_header(contents, encoding);
 }
 
 }  // namespace oskavi

@@ -1,10 +1,16 @@
 #include "platform/binary_file.h"
 
+#include "platform/file_identity.h"
 #include "platform/file_path.h"
 
 namespace oskavi {
 
 bool BinaryInputFile::open(const std::string& path) {
+    // Directories and devices open on some systems but are not audio files:
+    // one reads as empty, another never ends.
+    if (is_special_file(path)) {
+        return false;
+    }
     stream_.open(file_path(path), std::ios::binary | std::ios::in);
     if (!stream_.is_open()) {
         return false;

@@ -12,6 +12,7 @@ namespace oskavi {
 class BinaryInputFile {
 public:
     // Opens for binary reading; other readers may hold the file open too.
+    // Fails for a path that is neither a regular file nor a pipe.
     bool open(const std::string& path);
     void close();
 

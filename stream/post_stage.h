@@ -28,6 +28,7 @@ struct StreamPassStats {
     // Largest, over the pass's blocks, of 4 x (floats in the input block and
     // the rate stage's windows) + 8 x (taps of the rate stage's filters).
     uint32_t buffer_bytes = 0;
+    uint64_t nan_samples = 0;  // NaN input samples the pass read as 0.0
 
     LfeLevel lfe_level() const { return {lfe_peak, lfe_energy}; }
 };

@@ -116,6 +116,7 @@ MatrixAnalysis analyse_matrix(const std::string& input_path, const StreamProgres
     analysis.matrix_scale = peak > 1.0f ? 1.0f / peak : 1.0f;
     analysis.max_centre_steer = steering.stats.max_centre_steer;
     analysis.max_surround_steer = steering.stats.max_surround_steer;
+    analysis.nan_samples = reader.nan_samples();
     return analysis;
 }
 
@@ -180,6 +181,7 @@ StreamingSummary encode_wav_streaming_matrix(const std::string& input_path, cons
 
     StreamingSummary summary;
     summary.input_frames = input.total_frames;
+    summary.nan_samples = analysis.nan_samples;
     const uint64_t frames48k = matrix_output_frames(input.sample_rate, input.total_frames, rear_delay_ms);
     if (!analysis.non_silent) {
         Ac3OutputFile out(output_path);

@@ -28,6 +28,7 @@ struct MatrixAnalysis {
     bool non_silent = false;    // some input sample above 1e-12 in magnitude
     double max_centre_steer = 0.0;
     double max_surround_steer = 0.0;
+    uint64_t nan_samples = 0;  // NaN input samples read as 0.0
 };
 
 // Steers every frame of the stereo input once, reporting progress as

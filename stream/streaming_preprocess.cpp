@@ -125,7 +125,8 @@ StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessSe
         if (folds) fold_block_in_place(block, gain, surround_scale);
         pipeline.push(block, block_floats);
     }
-    const StreamPassStats stats = pipeline.finish();
+    StreamPassStats stats = pipeline.finish();
+    stats.nan_samples = reader.nan_samples();
     if (progress) progress(label, total, total);
     return stats;
 }
@@ -144,6 +145,7 @@ StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, 
 
     StreamingSummary summary;
     summary.input_frames = input.total_frames;
+    summary.nan_samples = analysis.stats.nan_samples;
     if (!analysis.stats.non_silent) {
         summary.ac3_frames = write_silent_stream(out, output_channels(input), analysis.stats.frames, encoder);
         out.close();

@@ -24,6 +24,7 @@ struct StreamingSummary {
     uint64_t ac3_frames = 0;            // AC-3 frames written
     uint64_t delivered_frames = 0;      // 48 kHz frames delivered to the encoder
     uint32_t peak_workspace_bytes = 0;  // most bytes held in sample buffers at once
+    uint64_t nan_samples = 0;           // NaN input samples read as 0.0 (every pass reads the same)
 };
 
 // (label, frames read so far, total frames) of one pass.
