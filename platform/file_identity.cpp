@@ -1,5 +1,8 @@
 #include "platform/file_identity.h"
 
+// POSIX side; the Windows side is in file_identity_windows.cpp.
+#if !defined(_WIN32)
+
 #include <sys/stat.h>
 
 namespace oskavi {
@@ -22,3 +25,5 @@ bool is_special_file(const std::string& path) {
 }
 
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)

@@ -1,5 +1,8 @@
 #include "platform/process_signals.h"
 
+// POSIX side; the Windows side is in process_signals_windows.cpp.
+#if !defined(_WIN32)
+
 #include <csignal>
 
 namespace oskavi {
@@ -31,3 +34,5 @@ void install_interrupt_handlers() {
 bool interrupt_requested() { return g_interrupted != 0; }
 
 }  // namespace oskavi
+
+#endif  // !defined(_WIN32)
