@@ -9,19 +9,6 @@
 
 namespace oskavi {
 
-DynamicLibrary::~DynamicLibrary() { release(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        release();
-        handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-}
-
 DynamicLibrary DynamicLibrary::load(const std::string& path_or_name) {
     // Local binding keeps the library's symbols out of the global namespace;
     // immediate binding surfaces unresolved dependencies at load time.

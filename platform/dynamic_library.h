@@ -1,17 +1,25 @@
 #pragma once
-// Run-time loading of shared libraries (dlopen/dlsym/dlclose). The handle is
+// Run-time loading of shared libraries (dlopen/dlsym/dlclose on POSIX,
+// LoadLibraryExW/GetProcAddress/FreeLibrary on Windows). The handle is
 // owned: it is closed when the object goes away.
 
 #include <string>
+#include <utility>
 
 namespace oskavi {
 
 class DynamicLibrary {
 public:
     DynamicLibrary() = default;
-    ~DynamicLibrary();
-    DynamicLibrary(DynamicLibrary&& other) noexcept;
-    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+    ~DynamicLibrary() { release(); }
+    DynamicLibrary(DynamicLibrary&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept {
+        if (this != &other) {
+            release();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 

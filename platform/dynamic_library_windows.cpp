@@ -22,19 +22,6 @@ bool is_path(const std::string& path_or_name) { return path_or_name.find_first_o
 
 }  // namespace
 
-DynamicLibrary::~DynamicLibrary() { release(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        release();
-        handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-}
-
 DynamicLibrary DynamicLibrary::load(const std::string& path_or_name) {
     const DWORD flags = is_path(path_or_name) ? (kSearchDllLoadDir | kSearchDefaultDirs) : kSearchDefaultDirs;
     return DynamicLibrary(LoadLibraryExW(wide_from_utf8(path_or_name).c_str(), nullptr, flags));
