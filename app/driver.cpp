@@ -11,6 +11,7 @@
 #include "app/progress_meter.h"
 #include "app/report.h"
 #include "app/spectral_report.h"
+#include "app/thread_count.h"
 #include "ac3/frame_encoder.h"
 #include "bitstream/verify.h"
 #include "dsp/channel_layout.h"
@@ -18,6 +19,7 @@
 #include "input/input_selection.h"
 #include "input/pcm_buffer.h"
 #include "platform/environment.h"
+#include "platform/hardware_threads.h"
 #include "stream/streaming_matrix.h"
 #include "stream/streaming_preprocess.h"
 
@@ -122,10 +124,11 @@ int run_encode(const CommandLine& cl) {
 }
 
 // The settings that come from the environment rather than the command line,
-// read once for the whole run.
+// read once for the whole run, before anything is printed or created.
 CommandLine with_environment(CommandLine cl) {
     cl.encoder.dense_mdct = env_flag_enabled("OSKAVI_DENSE_MDCT");
     cl.encoder.full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
+    cl.encoder.threads = encoding_threads(env_value("OSKAVI_THREADS"), hardware_threads());
     return cl;
 }
 
