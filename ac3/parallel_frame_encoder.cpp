@@ -28,8 +28,13 @@ OrderedFrameEncoder::~OrderedFrameEncoder() {
 
 void OrderedFrameEncoder::work(std::stop_token stop) {
     std::unique_lock lock(mutex_);
-    while (job_queued_.wait(lock, stop, [this] { return claimed_ < slots_.size(); })) {
-        Slot& slot = slots_[claimed_++];
+    for (;;) {
+        ++idle_workers_;
+        const bool has_job = job_queued_.wait(lock, stop, [this] { return claimed_ < slots_.size(); });
+        --idle_workers_;
+        if (!has_job) return;
+        const size_t position = claimed_++;
+        Slot& slot = slots_[position];
         const FrameJob job = std::move(slot.job);
         lock.unlock();
         std::vector<uint8_t> frame;
@@ -43,7 +48,7 @@ void OrderedFrameEncoder::work(std::stop_token stop) {
         slot.frame = std::move(frame);
         slot.failure = failure;
         slot.done = true;
-        frame_done_.notify_one();
+        if (producer_waiting_ && &slot == &slots_.front()) frame_done_.notify_one();
     }
 }
 
@@ -55,6 +60,7 @@ void OrderedFrameEncoder::submit(FrameJob job) {
     }
     while (write_oldest(false)) {
     }
+    bool wake = false;
     {
         std::unique_lock lock(mutex_);
         if (slots_.size() >= max_in_flight_) {
@@ -63,8 +69,9 @@ void OrderedFrameEncoder::submit(FrameJob job) {
             lock.lock();
         }
         slots_.push_back(Slot{std::move(job), false, {}, nullptr});
+        wake = idle_workers_ > 0;
     }
-    job_queued_.notify_one();
+    if (wake) job_queued_.notify_one();
 }
 
 void OrderedFrameEncoder::finish() {
@@ -76,7 +83,11 @@ bool OrderedFrameEncoder::write_oldest(bool wait) {
     Slot oldest;
     {
         std::unique_lock lock(mutex_);
-        if (wait) frame_done_.wait(lock, [this] { return slots_.empty() || slots_.front().done; });
+        if (wait) {
+            producer_waiting_ = true;
+            frame_done_.wait(lock, [this] { return slots_.empty() || slots_.front().done; });
+            producer_waiting_ = false;
+        }
         if (slots_.empty() || !slots_.front().done) return false;
         oldest = std::move(slots_.front());
         slots_.pop_front();

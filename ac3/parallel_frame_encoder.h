@@ -76,6 +76,11 @@ private:
     // to its other elements across push_back and pop_front).
     std::deque<Slot> slots_;
     size_t claimed_ = 0;
+    // Wake-ups cost a system call each, and a frame is only a fraction of a
+    // millisecond of work: a worker is woken only when one is waiting for a
+    // job, and the producer only when it waits for the oldest frame.
+    uint32_t idle_workers_ = 0;
+    bool producer_waiting_ = false;
 
     // Last member: destroyed first, so the workers are stopped and joined
     // while the state they use still exists.
