@@ -7,9 +7,10 @@
 
 namespace oskavi {
 
-// More threads than this gain nothing and only cost memory for the frame
-// windows in flight; larger requests are capped here.
-inline constexpr uint32_t kMaxEncodingThreads = 256;
+// Every worker holds a frame's analysis (some 120 KiB) and two windows in
+// flight, so the thread count is capped to keep the streaming routes' peak
+// resident size well under 32 MiB (about 18 MiB at this cap).
+inline constexpr uint32_t kMaxEncodingThreads = 64;
 
 // Unset: the hardware's thread count. Set: decimal digits only (no sign, no
 // blanks, nothing after them) with a value of at least 1. Both are capped at
