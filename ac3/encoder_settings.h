@@ -1,7 +1,8 @@
 #pragma once
 // What the AC-3 encoder core is told for a run: the stream parameters, the
-// coding switches and the two cross-check switches. Filled once by the front
-// end; the core never looks anywhere else for its configuration.
+// coding switches, the two cross-check switches and the thread count. Filled
+// once by the front end; the core never looks anywhere else for its
+// configuration.
 
 #include <cstdint>
 
@@ -28,6 +29,9 @@ struct EncoderSettings {
     BandwidthSetting bandwidth;
     DrcProfile line_drc = DrcProfile::None;
     DrcProfile rf_drc = DrcProfile::None;
+    // Threads encoding frames (1: every frame on the calling thread). The
+    // output is the same for every count.
+    uint32_t threads = 1;
 };
 
 }  // namespace oskavi

@@ -7,6 +7,7 @@
 
 #include "ac3/frame_packer.h"
 #include "ac3/frame_stages.h"
+#include "ac3/parallel_frame_encoder.h"
 #include "bitstream/rate_table.h"
 
 namespace oskavi {
@@ -28,6 +29,24 @@ std::span<const float> new_frames_of(const PcmBuffer& pcm, uint64_t f) {
     const std::size_t first = static_cast<std::size_t>(f) * kSamplesPerFrame * pcm.channels;
     const std::size_t count = std::min<std::size_t>(pcm.samples.size() - first, kSamplesPerFrame * pcm.channels);
     return std::span<const float>(pcm.samples).subspan(first, count);
+}
+
+// The window of frame `frame_index` of a whole buffer: the 256 frames before
+// the frame's first frame, then its 1536 frames, 0.0 outside the buffer.
+FrameWindow window_at(const PcmBuffer& pcm, uint64_t frame_index) {
+    FrameWindow window;
+    window.sample_rate = pcm.sample_rate;
+    window.channels = pcm.channels;
+    window.layout = pcm.layout;
+    window.samples.assign(static_cast<size_t>(kFrameWindowFrames) * pcm.channels, 0.0f);
+    const int64_t first = static_cast<int64_t>(frame_index * kSamplesPerFrame) - kSamplesPerBlock;
+    const int64_t begin = std::max<int64_t>(first, 0);
+    const int64_t end = std::min<int64_t>(first + kFrameWindowFrames, static_cast<int64_t>(pcm.frame_count()));
+    if (begin < end) {
+        std::copy(pcm.samples.begin() + begin * pcm.channels, pcm.samples.begin() + end * pcm.channels,
+                  window.samples.begin() + (begin - first) * pcm.channels);
+    }
+    return window;
 }
 
 bool is_silent(std::span<const float> samples) {
@@ -96,13 +115,15 @@ void encode_pcm_file(const PcmBuffer& pcm, const std::string& output_path, const
             throw std::runtime_error("6-channel non-silent input requires canonical 5.1 layout");
         if (pcm.channels != 1 && pcm.channels != 2 && pcm.channels != 6)
             throw std::runtime_error("non-silent encode supports mono, stereo, and canonical 5.1 at this milestone");
+        OrderedFrameEncoder encoder(out, options);
         DynamicRangeTracker drc(options.line_drc, options.rf_drc, options.dialnorm_db);
         for (uint64_t f = 0; f < total; ++f) {
             report(f);
-            FrameGainWords gains;
-            if (drc.active()) gains = drc.next_frame(new_frames_of(pcm, f), pcm.channels);
-            out.write(encode_frame_at(pcm, f, options, gains));
+            FrameExtras extras;
+            if (drc.active()) extras.gains = drc.next_frame(new_frames_of(pcm, f), pcm.channels);
+            encoder.submit(FrameJob{window_at(pcm, f), extras});
         }
+        encoder.finish();
     }
     report(total);
     out.close();

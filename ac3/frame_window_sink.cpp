@@ -1,17 +1,17 @@
 #include "ac3/frame_window_sink.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace oskavi {
 
 FrameWindowSink::FrameWindowSink(Ac3OutputFile& out, uint32_t channels, ChannelLayout layout,
                                  const EncoderSettings& options)
-    : out_(out),
-      channels_(channels),
+    : channels_(channels),
       layout_(layout),
-      options_(options),
       drc_(options.line_drc, options.rf_drc, options.dialnorm_db),
-      history_(static_cast<size_t>(kSamplesPerBlock) * channels, 0.0f) {
+      history_(static_cast<size_t>(kSamplesPerBlock) * channels, 0.0f),
+      encoder_(out, options) {
     pending_.reserve(static_cast<size_t>(kSamplesPerFrame) * channels);
 }
 
@@ -40,15 +40,15 @@ void FrameWindowSink::emit() {
     const auto tail = window.samples.end() - static_cast<std::ptrdiff_t>(history_.size());
     std::copy(tail, window.samples.end(), history_.begin());
 
-    FrameGainWords gains;
-    if (drc_.active()) gains = drc_.next_frame(pending_, channels_);
-    out_.write(encode_frame_window(window, options_, gains));
-    ++frames_written_;
+    FrameExtras extras;
+    if (drc_.active()) extras.gains = drc_.next_frame(pending_, channels_);
     pending_.clear();
+    encoder_.submit(FrameJob{std::move(window), extras});
 }
 
 void FrameWindowSink::finish() {
     if (!pending_.empty()) emit();
+    encoder_.finish();
 }
 
 uint32_t FrameWindowSink::workspace_bytes() const {

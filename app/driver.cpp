@@ -13,6 +13,7 @@
 #include "app/progress_meter.h"
 #include "app/report.h"
 #include "app/spectral_report.h"
+#include "app/thread_count.h"
 #include "ac3/frame_encoder.h"
 #include "bitstream/verify.h"
 #include "dsp/channel_layout.h"
@@ -21,6 +22,7 @@
 #include "input/pcm_buffer.h"
 #include "platform/environment.h"
 #include "platform/process_signals.h"
+#include "platform/hardware_threads.h"
 #include "stream/streaming_matrix.h"
 #include "stream/streaming_preprocess.h"
 
@@ -145,10 +147,11 @@ int run_encode(const CommandLine& cl) {
 }
 
 // The settings that come from the environment rather than the command line,
-// read once for the whole run.
+// read once for the whole run, before anything is printed or created.
 CommandLine with_environment(CommandLine cl) {
     cl.encoder.dense_mdct = env_flag_enabled("OSKAVI_DENSE_MDCT");
     cl.encoder.full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
+    cl.encoder.threads = encoding_threads(env_value("OSKAVI_THREADS"), hardware_threads());
     return cl;
 }
 
