@@ -134,6 +134,19 @@ void integrate_equal_bands(const PsdRange& m, int band, int count, uint32_t widt
     }
 }
 
+// For each band, the first band after it of another width (kBandCount after
+// the last run): the end of its run of equal-width bands.
+constexpr std::array<int, a52::kBandCount> make_equal_width_ends() {
+    std::array<int, a52::kBandCount> ends{};
+    for (int band = a52::kBandCount - 1; band >= 0; --band) {
+        const bool same_next = band + 1 < a52::kBandCount && a52::bndsz[band + 1] == a52::bndsz[band];
+        ends[static_cast<std::size_t>(band)] = same_next ? ends[static_cast<std::size_t>(band + 1)] : band + 1;
+    }
+    return ends;
+}
+
+constexpr std::array<int, a52::kBandCount> kEqualWidthEnd = make_equal_width_ends();
+
 // Log-adds the psd of the bins of each band inside [start, end), in bin
 // order within each band. A band cut by either end of the range is summed on
 // its own; the whole bands in between go in runs of equal width.
@@ -149,10 +162,8 @@ void integrate_bands(const PsdRange& m, BandValues& bndpsd) {
     const bool last_cut = band_end(last_band, m.end) < a52::bndtab[last_band] + a52::bndsz[last_band];
     const int whole_end = last_cut ? last_band : last_band + 1;
     while (band < whole_end) {
-        const uint32_t width = a52::bndsz[band];
-        int run_end = band + 1;
-        while (run_end < whole_end && a52::bndsz[run_end] == width) ++run_end;
-        integrate_equal_bands<LogAdd>(m, band, run_end - band, width, bndpsd);
+        const int run_end = std::min(kEqualWidthEnd[static_cast<std::size_t>(band)], whole_end);
+        integrate_equal_bands<LogAdd>(m, band, run_end - band, a52::bndsz[band], bndpsd);
         band = run_end;
     }
     if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
