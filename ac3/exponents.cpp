@@ -124,6 +124,17 @@ void limit_slew(StepExponents& r, uint32_t steps) {
     for (int i = 0; i < count; ++i) r[i] = static_cast<uint8_t>(v[i] - 2 * i);
 }
 
+// out[k] = r[k / GroupSize + 1] for k < bins: whole steps a step at a time,
+// then the part of the last step that fits.
+template <uint32_t GroupSize>
+void expand_by(const StepExponents& r, uint32_t bins, uint8_t* out) {
+    const uint32_t whole = bins / GroupSize;
+    for (uint32_t i = 0; i < whole; ++i) {
+        for (uint32_t k = 0; k < GroupSize; ++k) out[GroupSize * i + k] = r[i + 1];
+    }
+    for (uint32_t k = GroupSize * whole; k < bins; ++k) out[k] = r[whole + 1];
+}
+
 // exponents[0] = r[0], then r[i + 1] for the group_size bins of step i, up
 // to bin `covered` (exclusive).
 void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered, uint8_t* exponents) {
@@ -133,9 +144,9 @@ void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered,
     if (group_size == 1) {
         std::copy(r.begin() + 1, r.begin() + 1 + bins, out);
     } else if (group_size == 2) {
-        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 1) + 1];
+        expand_by<2>(r, bins, out);
     } else {
-        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 2) + 1];
+        expand_by<4>(r, bins, out);
     }
 }
 
