@@ -100,9 +100,17 @@ AllocationCodes look_up_codes(const BitAllocParams& p) {
 
 using BandValues = std::array<i32, a52::kBandCount + 1>;
 
+// The psd of the bins [start, end) of an allocation range (psd[bin] for a
+// bin of the range; nothing outside it is read).
+struct PsdRange {
+    const i32* psd;
+    uint32_t start;
+    uint32_t end;
+};
+
 // Log-add of the psd of bins [first, last) in bin order.
 template <i32 (*LogAdd)(i32, i32)>
-i32 integrate_band(const BitAllocationMask& m, uint32_t first, uint32_t last) {
+i32 integrate_band(const PsdRange& m, uint32_t first, uint32_t last) {
     i32 value = m.psd[first];
     for (uint32_t bin = first + 1; bin < last; ++bin) value = LogAdd(value, m.psd[bin]);
     return value;
@@ -112,7 +120,7 @@ i32 integrate_band(const BitAllocationMask& m, uint32_t first, uint32_t last) {
 // each band's log-add runs in bin order, and the bands side by side so that
 // their latency-bound chains overlap. Width-1 bands are their single psd.
 template <i32 (*LogAdd)(i32, i32)>
-void integrate_equal_bands(const BitAllocationMask& m, int band, int count, uint32_t width, BandValues& bndpsd) {
+void integrate_equal_bands(const PsdRange& m, int band, int count, uint32_t width, BandValues& bndpsd) {
     constexpr int kMaxRun = 8;  // bands summed side by side at most
     const uint32_t base = a52::bndtab[band];
     for (int first = 0; first < count; first += kMaxRun) {
@@ -126,11 +134,24 @@ void integrate_equal_bands(const BitAllocationMask& m, int band, int count, uint
     }
 }
 
+// For each band, the first band after it of another width (kBandCount after
+// the last run): the end of its run of equal-width bands.
+constexpr std::array<int, a52::kBandCount> make_equal_width_ends() {
+    std::array<int, a52::kBandCount> ends{};
+    for (int band = a52::kBandCount - 1; band >= 0; --band) {
+        const bool same_next = band + 1 < a52::kBandCount && a52::bndsz[band + 1] == a52::bndsz[band];
+        ends[static_cast<std::size_t>(band)] = same_next ? ends[static_cast<std::size_t>(band + 1)] : band + 1;
+    }
+    return ends;
+}
+
+constexpr std::array<int, a52::kBandCount> kEqualWidthEnd = make_equal_width_ends();
+
 // Log-adds the psd of the bins of each band inside [start, end), in bin
 // order within each band. A band cut by either end of the range is summed on
 // its own; the whole bands in between go in runs of equal width.
 template <i32 (*LogAdd)(i32, i32)>
-void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
+void integrate_bands(const PsdRange& m, BandValues& bndpsd) {
     int band = a52::masktab[m.start];
     const int last_band = a52::masktab[m.end - 1];
     if (a52::bndtab[band] < m.start || band_end(band, m.end) < a52::bndtab[band] + a52::bndsz[band]) {
@@ -141,10 +162,8 @@ void integrate_bands(const BitAllocationMask& m, BandValues& bndpsd) {
     const bool last_cut = band_end(last_band, m.end) < a52::bndtab[last_band] + a52::bndsz[last_band];
     const int whole_end = last_cut ? last_band : last_band + 1;
     while (band < whole_end) {
-        const uint32_t width = a52::bndsz[band];
-        int run_end = band + 1;
-        while (run_end < whole_end && a52::bndsz[run_end] == width) ++run_end;
-        integrate_equal_bands<LogAdd>(m, band, run_end - band, width, bndpsd);
+        const int run_end = std::min(kEqualWidthEnd[static_cast<std::size_t>(band)], whole_end);
+        integrate_equal_bands<LogAdd>(m, band, run_end - band, a52::bndsz[band], bndpsd);
         band = run_end;
     }
     if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
@@ -200,28 +219,20 @@ void excite_from_leaks(const BandValues& bndpsd, int bndstrt, int bndend, const 
     }
 }
 
-BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
-                             const BitAllocParams& params, LeakStart leaks) {
-    BitAllocationMask m;
-    m.floor = a52::floortab[params.floorcod];
-    m.start = static_cast<uint16_t>(start);
-    m.end = static_cast<uint16_t>(end);
-    m.size = static_cast<uint16_t>(exponents.size());
-    uint8_t largest = 0;
-    for (uint32_t bin = start; bin < end; ++bin) {
-        m.psd[bin] = 3072 - (i32{exponents[bin]} << 7);
-        largest = std::max(largest, exponents[bin]);
-    }
-
+// The band masks of the range [start, end) from its psd, written to
+// mask[masktab[start] .. masktab[end - 1]]; `largest` is the largest exponent
+// of the range.
+void build_band_mask(const PsdRange& range, uint8_t largest, const BitAllocParams& params, LeakStart leaks,
+                     i32* mask) {
     BandValues bndpsd{};
     if (largest <= 24) {
-        integrate_bands<log_add_bounded>(m, bndpsd);
+        integrate_bands<log_add_bounded>(range, bndpsd);
     } else {
-        integrate_bands<log_add>(m, bndpsd);
+        integrate_bands<log_add>(range, bndpsd);
     }
     const AllocationCodes codes = look_up_codes(params);
-    const int bndstrt = a52::masktab[start];
-    const int bndend = a52::masktab[end - 1] + 1;
+    const int bndstrt = a52::masktab[range.start];
+    const int bndend = a52::masktab[range.end - 1] + 1;
     BandValues excite{};
     if (bndstrt == 0) {
         excite_from_band_zero(bndpsd, bndend, codes, excite);
@@ -231,8 +242,30 @@ BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start,
     for (int band = bndstrt; band < bndend; ++band) {
         // Below dbknee the excitation rises by a quarter of the shortfall.
         const i32 e = excite[band] + (std::max(codes.dbknee - bndpsd[band], i32{0}) >> 2);
-        m.mask[band] = std::max(e, a52::hth[band]);
+        mask[band] = std::max(e, a52::hth[band]);
     }
+}
+
+// psd[bin] = 3072 - 128 * exponent over [start, end); returns the largest
+// exponent of the range.
+uint8_t fill_psd(std::span<const uint8_t> exponents, uint32_t start, uint32_t end, i32* psd) {
+    uint8_t largest = 0;
+    for (uint32_t bin = start; bin < end; ++bin) {
+        psd[bin] = 3072 - (i32{exponents[bin]} << 7);
+        largest = std::max(largest, exponents[bin]);
+    }
+    return largest;
+}
+
+BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                             const BitAllocParams& params, LeakStart leaks) {
+    BitAllocationMask m;
+    m.floor = a52::floortab[params.floorcod];
+    m.start = static_cast<uint16_t>(start);
+    m.end = static_cast<uint16_t>(end);
+    m.size = static_cast<uint16_t>(exponents.size());
+    const uint8_t largest = fill_psd(exponents, start, end, m.psd.data());
+    build_band_mask(PsdRange{m.psd.data(), start, end}, largest, params, leaks, m.mask.data());
     return m;
 }
 
@@ -249,6 +282,17 @@ BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, ui
     check_range(exponents, start, end);
     check_codes(params);
     return build_mask(exponents, start, end, params, LeakStart{});
+}
+
+int32_t compute_band_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                          const BitAllocParams& params, std::span<int32_t, 50> mask) {
+    check_range(exponents, start, end);
+    check_codes(params);
+    // Only the range's psd is written and read: no need to clear the rest.
+    std::array<i32, kBinsPerBlock> psd;
+    const uint8_t largest = fill_psd(exponents, start, end, psd.data());
+    build_band_mask(PsdRange{psd.data(), start, end}, largest, params, LeakStart{}, mask.data());
+    return a52::floortab[params.floorcod];
 }
 
 BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,

@@ -51,6 +51,10 @@ struct BitAllocationMask {
 // params.csnroffst/fsnroffst are range-checked but otherwise unused.
 BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
                                           const BitAllocParams& params);
+// The band masks alone of compute_allocation_mask (its `mask`, into `mask`),
+// for callers that need no psd; returns its `floor`.
+int32_t compute_band_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
+                          const BitAllocParams& params, std::span<int32_t, 50> mask);
 BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,
                                                    uint32_t end, const BitAllocParams& params,
                                                    uint8_t cplfleak, uint8_t cplsleak);

@@ -61,8 +61,7 @@ private:
     const std::array<BlockAnalysis, kBlocksPerFrame>& blocks_;
     int channel_;
     const FramePlan& plan_;
-    // Empty until costed (and so not cleared up front: a candidate is large).
-    std::array<std::array<std::optional<ExponentCandidate>, kBlocksPerFrame + 1>, kBlocksPerFrame> table_;
+    std::array<std::array<std::optional<ExponentCandidate>, kBlocksPerFrame + 1>, kBlocksPerFrame> table_{};
 };
 
 // Run starts of a channel's cheapest split of the frame into exponent runs,
@@ -128,11 +127,21 @@ void plan_lfe_exponents(std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
 
 }  // namespace
 
+namespace {
+
+ExponentRow channel_minima(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, int first, int end,
+                           uint32_t bins) {
+    return minimum_over_blocks(blocks, first, end, bins, [channel](const BlockAnalysis& b) -> const RawExponents& {
+        return b.raw_exponents[channel];
+    });
+}
+
+}  // namespace
+
 ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, int first,
                                int end, const FramePlan& plan) {
     const uint32_t n = plan.endmant[channel];
-    const ExponentRow minima = minimum_over_blocks(
-        blocks, first, end, n, [channel](const BlockAnalysis& b) -> const RawExponents& { return b.raw_exponents[channel]; });
+    const ExponentRow minima = channel_minima(blocks, channel, first, end, n);
     bool switched = false;
     for (int b = first; b < end; ++b) switched = switched || blocks[b].blksw[channel] != 0;
 
@@ -144,16 +153,23 @@ ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>&
     const std::span<const uint8_t> coded(minima.data(), n);
     for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
         if (!strategy_tried(strategy, switched, plan.flatness[channel])) continue;
-        ExponentSet set = prepare_exponent_set(coded, strategy, n);
+        // Only the decoded exponents are costed; the winner's group codes are
+        // made once the runs are chosen.
+        ExponentRow shaped;
+        const uint32_t groups = shape_exponents(coded, strategy, n, shaped);
         // The mantissa bits of allocate_bits' baps, counted straight from the mask.
-        const BitAllocationMask mask =
-            compute_allocation_mask(std::span<const uint8_t>(set.exponents.data(), n), 0, n, params);
-        const uint32_t mantissa_bits = tally_bits(tally_mantissas(set.exponents.data(), mask.mask, 0, n, mask.floor,
-                                                                  params.csnroffst, params.fsnroffst));
-        const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * set.group_count + 12u;
+        std::array<int32_t, 50> band_mask;
+        const int32_t floor = compute_band_mask(std::span<const uint8_t>(shaped.data(), n), 0, n, params, band_mask);
+        const uint32_t mantissa_bits =
+            strategy == kExpD15
+                ? tally_bits(tally_mantissas(shaped.data(), band_mask, 0, n, floor, params.csnroffst,
+                                             params.fsnroffst))
+                : tally_bits(tally_stepped_mantissas(shaped.data(), strategy == kExpD25 ? 2 : 4, band_mask, n,
+                                                     floor, params.csnroffst, params.fsnroffst));
+        const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * groups + 12u;
         if (cost < best.cost) {
             best.cost = cost;
-            best.set = set;
+            best.strategy = strategy;
         }
     }
     return best;
@@ -169,9 +185,12 @@ void plan_exponent_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, Fra
         for (int r = 0; r < runs.count; ++r) {
             const int first = runs.starts[r];
             const int end = runs.starts[r + 1];
-            const ExponentCandidate& candidate = table.get(first, end);
-            plan.chexpstr[first][c] = candidate.set.strategy;
-            for (int b = first; b < end; ++b) blocks[b].exponent_sets[c] = candidate.set;
+            const uint8_t strategy = table.get(first, end).strategy;
+            const uint32_t n = plan.endmant[c];
+            const ExponentRow minima = channel_minima(blocks, c, first, end, n);
+            const ExponentSet set = prepare_exponent_set(std::span<const uint8_t>(minima.data(), n), strategy, n);
+            plan.chexpstr[first][c] = set.strategy;
+            for (int b = first; b < end; ++b) blocks[b].exponent_sets[c] = set;
         }
     }
     if (plan.coupling.in_use) plan_coupling_exponents(blocks, plan);

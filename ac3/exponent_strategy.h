@@ -12,10 +12,11 @@
 
 namespace oskavi {
 
-// One exponent run costed: the set it would send and its bits (mantissas of
-// every block of the run plus the exponents). Empty: cost 4294967295.
+// One exponent run costed: the strategy of the set it would send and its
+// bits (mantissas of every block of the run plus the exponents). Empty: cost
+// 4294967295.
 struct ExponentCandidate {
-    ExponentSet set;
+    uint8_t strategy = kExpD15;
     uint32_t cost = UINT32_MAX;
 };
 

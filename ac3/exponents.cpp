@@ -124,6 +124,17 @@ void limit_slew(StepExponents& r, uint32_t steps) {
     for (int i = 0; i < count; ++i) r[i] = static_cast<uint8_t>(v[i] - 2 * i);
 }
 
+// out[k] = r[k / GroupSize + 1] for k < bins: whole steps a step at a time,
+// then the part of the last step that fits.
+template <uint32_t GroupSize>
+void expand_by(const StepExponents& r, uint32_t bins, uint8_t* out) {
+    const uint32_t whole = bins / GroupSize;
+    for (uint32_t i = 0; i < whole; ++i) {
+        for (uint32_t k = 0; k < GroupSize; ++k) out[GroupSize * i + k] = r[i + 1];
+    }
+    for (uint32_t k = GroupSize * whole; k < bins; ++k) out[k] = r[whole + 1];
+}
+
 // exponents[0] = r[0], then r[i + 1] for the group_size bins of step i, up
 // to bin `covered` (exclusive).
 void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered, uint8_t* exponents) {
@@ -133,9 +144,9 @@ void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered,
     if (group_size == 1) {
         std::copy(r.begin() + 1, r.begin() + 1 + bins, out);
     } else if (group_size == 2) {
-        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 1) + 1];
+        expand_by<2>(r, bins, out);
     } else {
-        for (uint32_t k = 0; k < bins; ++k) out[k] = r[(k >> 2) + 1];
+        expand_by<4>(r, bins, out);
     }
 }
 
@@ -147,6 +158,33 @@ RawExponents raw_exponents(std::span<const double, kBinsPerBlock> coefficients) 
     return exponents;
 }
 
+namespace {
+
+// The step exponents of a set, slew-limited: r[0] the absolute exponent,
+// r[1..steps] one per step; and the decoded exponents into out[0..256).
+uint32_t shape_steps(std::span<const uint8_t> exponents, uint8_t strategy, uint32_t coded_bins, StepExponents& r,
+                     uint8_t* out) {
+    const uint32_t group_size = kGroupSize[strategy];
+    const uint32_t groups = group_count_for(strategy, coded_bins);
+    const uint32_t steps = 3 * groups;
+    reduce_to_steps(exponents, group_size, steps, coded_bins, r);
+    limit_slew(r, steps);
+    // Bins reached by a step take its exponent; the rest (beyond the last
+    // step, or beyond the coded bins) stay 24.
+    const uint32_t covered = std::min(steps * group_size + 1, coded_bins);
+    expand_steps(r, group_size, covered, out);
+    std::fill(out + covered, out + kBinsPerBlock, kMaxExponent);
+    return groups;
+}
+
+}  // namespace
+
+uint32_t shape_exponents(std::span<const uint8_t> exponents, uint8_t strategy, uint32_t coded_bins,
+                         std::span<uint8_t, kBinsPerBlock> out) {
+    StepExponents r;
+    return shape_steps(exponents, strategy, coded_bins, r, out.data());
+}
+
 ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t strategy, uint32_t coded_bins) {
     if (strategy == kExpReuse) throw std::runtime_error("cannot prepare a reuse exponent set");
     // A/52 codes at most 253 bins; the set's storage is sized for that.
@@ -155,21 +193,12 @@ ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t str
     }
     if (strategy > kExpD45) throw std::runtime_error("reuse is not a transmitted exponent set");
 
-    const uint32_t group_size = kGroupSize[strategy];
-    const uint32_t groups = group_count_for(strategy, coded_bins);
-    const uint32_t steps = 3 * groups;
-    StepExponents r;
-    reduce_to_steps(exponents, group_size, steps, coded_bins, r);
-    limit_slew(r, steps);
-
     ExponentSet set;
     set.strategy = strategy;
     set.bin_count = static_cast<uint16_t>(coded_bins);
-    // Bins reached by a step take its exponent; the rest (beyond the last
-    // step, or beyond the coded bins) stay 24.
-    const uint32_t covered = std::min(steps * group_size + 1, coded_bins);
-    expand_steps(r, group_size, covered, set.exponents.data());
-    std::fill(set.exponents.begin() + covered, set.exponents.end(), kMaxExponent);
+    StepExponents r;
+    const uint32_t groups = shape_steps(exponents, strategy, coded_bins, r, set.exponents.data());
+    const uint32_t steps = 3 * groups;
     set.absolute_exponent = r[0];
     set.group_count = static_cast<uint8_t>(groups);
     // Each difference, offset by 2, must be a base-5 digit (in 8 bits a

@@ -18,4 +18,10 @@ RawExponents raw_exponents(std::span<const double, kBinsPerBlock> coefficients);
 // count", "reuse is not a transmitted exponent set" on bad arguments.
 ExponentSet prepare_exponent_set(std::span<const uint8_t> exponents, uint8_t strategy, uint32_t coded_bins);
 
+// The decoded exponents of prepare_exponent_set(exponents, strategy,
+// coded_bins) alone, into `out`; returns its group count. For costing
+// candidate sets: the arguments are not checked and no group codes are made.
+uint32_t shape_exponents(std::span<const uint8_t> exponents, uint8_t strategy, uint32_t coded_bins,
+                         std::span<uint8_t, kBinsPerBlock> out);
+
 }  // namespace oskavi

@@ -92,6 +92,11 @@ MantissaTally unpack(uint64_t packed) {
     return tally;
 }
 
+// The weight of address base - 4 * exponent, clamped to 0..63.
+uint64_t clamped_weight(i32 base, uint8_t exponent) {
+    return kAddressWeights[static_cast<std::size_t>(std::clamp(base - 4 * i32{exponent}, i32{0}, i32{63}))];
+}
+
 template <typename PsdAt>
 MantissaTally tally_with(PsdAt psd_at, const int32_t* band_mask, uint32_t start, uint32_t end, i32 floor,
                          uint8_t csnroffst, uint8_t fsnroffst) {
@@ -132,13 +137,62 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
             const uint64_t* weights = kUnclampedWeights.data() + (base - kLowestAddress);
             for (; bin < last; ++bin) packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]});
         } else {
-            for (; bin < last; ++bin) {
-                const i32 address = std::clamp(base - 4 * i32{exponents[bin]}, i32{0}, i32{63});
-                packed += kAddressWeights[address];
-            }
+            for (; bin < last; ++bin) packed += clamped_weight(base, exponents[bin]);
         }
     }
     return unpack(packed);
+}
+
+namespace {
+
+// tally_stepped_mantissas for one group size.
+template <uint32_t GroupSize>
+uint64_t tally_steps(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t end, i32 floor,
+                     i32 snroffset) {
+    uint64_t packed = 0;
+    uint32_t bin = 0;
+    for (int band = 0; bin < end; ++band) {
+        const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
+        const i32 base = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
+        // The first run may be the tail of a step begun in the band before.
+        const uint32_t head_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+        packed += clamped_weight(base, exponents[bin]) * (head_end - bin);
+        bin = head_end;
+        if (base >= -kBaseReach && base <= kBaseReach) {
+            const uint64_t* weights = kUnclampedWeights.data() + (base - kLowestAddress);
+            for (; bin + GroupSize <= last; bin += GroupSize)
+                packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]}) * GroupSize;
+        } else {
+            for (; bin + GroupSize <= last; bin += GroupSize) packed += clamped_weight(base, exponents[bin]) * GroupSize;
+        }
+        // The last run may stop short of its step's end at the band's end.
+        if (bin < last) {
+            packed += clamped_weight(base, exponents[bin]) * (last - bin);
+            bin = last;
+        }
+    }
+    return packed;
+}
+
+}  // namespace
+
+MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
+                                      std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
+                                      uint8_t csnroffst, uint8_t fsnroffst) {
+    check_offsets(csnroffst, fsnroffst);
+    if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
+    if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
+    const i32 snroffset = snr_offset(csnroffst, fsnroffst);
+    // Bins of one step inside one band share psd and threshold, so their
+    // address: each such run adds its weight times its length (no field of
+    // the packed sum can overflow, as above). A step after bin 0 ends at the
+    // next bin b with (b - 1) a multiple of group_size; for bin 0 the unsigned
+    // wrap of bin - 1 gives 1.
+    switch (group_size) {
+        case 1: return unpack(tally_steps<1>(exponents, band_mask, end, floor, snroffset));
+        case 2: return unpack(tally_steps<2>(exponents, band_mask, end, floor, snroffset));
+        default: return unpack(tally_steps<4>(exponents, band_mask, end, floor, snroffset));
+    }
 }
 
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,

@@ -42,6 +42,15 @@ MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, 
 MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst);
 
+// The same over bins [0, end) of a transmitted exponent set whose bins
+// 1 + group_size * i .. group_size * (i + 1) hold one exponent each (every
+// D15, D25 or D45 set: group_size 1, 2 or 4), counting each run of equal
+// exponents inside a band at once. Throws "invalid exponent group size" for
+// any other group size.
+MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
+                                      std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
+                                      uint8_t csnroffst, uint8_t fsnroffst);
+
 // Baps of bins [start, end) into out[start..end) from the same inputs; equal
 // to baps_from_mask on that range.
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,

@@ -133,13 +133,44 @@ void StreamingFir::append_block(std::span<const float> interleaved) {
     received_ += frames;
 }
 
+// Periods to produce now: all whose outputs have every frame they reach,
+// once a whole batch of them is ready; else none.
+uint64_t StreamingFir::periods_to_produce() const {
+    if (static_cast<int64_t>(received_) <= last_reach_) return 0;
+    const uint64_t ready_periods = (received_ - 1 - static_cast<uint64_t>(last_reach_)) / down_ + 1;
+    const uint64_t batch = std::max<uint64_t>(1, kOutputsPerChunk / up_);
+    return ready_periods >= next_period_ + batch ? ready_periods - next_period_ : 0;
+}
+
 void StreamingFir::push(std::span<const float> interleaved, std::vector<float>& out) {
     append_block(interleaved);
     note_ready_outputs();
-    if (static_cast<int64_t>(received_) <= last_reach_) return;
-    const uint64_t ready_periods = (received_ - 1 - static_cast<uint64_t>(last_reach_)) / down_ + 1;
-    const uint64_t batch = std::max<uint64_t>(1, kOutputsPerChunk / up_);
-    if (ready_periods >= next_period_ + batch) produce(ready_periods - next_period_, out);
+    const uint64_t periods = periods_to_produce();
+    if (periods > 0) produce(periods, out);
+}
+
+uint64_t StreamingFir::push_count(uint64_t frames) {
+    received_ += frames;
+    note_ready_outputs();
+    const uint64_t periods = periods_to_produce();
+    next_period_ += periods;
+    produced_ += periods * up_;
+    return periods * up_;
+}
+
+uint64_t StreamingFir::finish_count() {
+    const uint64_t total = received_ * up_ / down_;
+    const uint64_t outputs = total > produced_ ? total - produced_ : 0;
+    produced_ += outputs;
+    release();
+    return outputs;
+}
+
+void StreamingFir::release() {
+    released_ = true;
+    rows_.clear();
+    rows_.shrink_to_fit();
+    lengths_.clear();
 }
 
 void StreamingFir::finish(std::vector<float>& out) {
@@ -154,10 +185,7 @@ void StreamingFir::finish(std::vector<float>& out) {
         produce(last_period + 1 - next_period_, out);
         out.resize(first_float + (total - first_output) * channels_);
     }
-    released_ = true;
-    rows_.clear();
-    rows_.shrink_to_fit();
-    lengths_.clear();
+    release();
 }
 
 size_t StreamingFir::window_floats() const {
@@ -227,6 +255,21 @@ void StreamingResampler::finish(const ResampledFrameSink& sink) {
         stages_[0].finish(out_);
     }
     hand_on(sink);
+}
+
+uint64_t StreamingResampler::push_count(uint64_t frames) {
+    if (stages_.empty()) return frames;
+    if (stages_.size() == 2) return stages_[1].push_count(stages_[0].push_count(frames));
+    return stages_[0].push_count(frames);
+}
+
+uint64_t StreamingResampler::finish_count() {
+    if (stages_.empty()) return 0;
+    if (stages_.size() == 2) {
+        const uint64_t outputs = stages_[1].push_count(stages_[0].finish_count());
+        return outputs + stages_[1].finish_count();
+    }
+    return stages_[0].finish_count();
 }
 
 size_t StreamingResampler::window_floats() const {

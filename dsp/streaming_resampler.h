@@ -43,6 +43,14 @@ public:
     // End of input: the outputs up to floor(total * up / down).
     void finish(std::vector<float>& out);
 
+    // The same without samples, for a caller that needs only how many outputs
+    // come out: `frames` input frames arrive; returns the outputs push would
+    // have appended. The counters (and so window_floats) move exactly as
+    // with samples. Once counting, a stage takes no more samples.
+    uint64_t push_count(uint64_t frames);
+    // End of input when counting: the outputs finish would have appended.
+    uint64_t finish_count();
+
     // Floats of the frames a one-output-at-a-time window would still hold:
     // those from the earliest frame the next ready output's filter (less
     // `keep`) reaches; none after finish.
@@ -60,6 +68,8 @@ private:
     void produce(uint64_t periods, std::vector<float>& out);
     void drop_columns_before(int64_t column);
     void note_ready_outputs();
+    uint64_t periods_to_produce() const;
+    void release();
 
     uint32_t channels_;
     uint64_t up_;
@@ -98,6 +108,11 @@ public:
     void push(std::span<const float> interleaved, const ResampledFrameSink& sink);
     // End of input; a 192 kHz chain finishes its first stage, then its second.
     void finish(const ResampledFrameSink& sink);
+
+    // Output frames the stages would hand on for `frames` input frames, and
+    // at the end of input, without filtering (see StreamingFir::push_count).
+    uint64_t push_count(uint64_t frames);
+    uint64_t finish_count();
 
     // Floats held in the stages' windows, and taps of their filters.
     size_t window_floats() const;

@@ -81,7 +81,8 @@ namespace oskavi {
 
 PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const PreprocessSettings& options,
                            bool bass_processing, float lfe_scale, FrameWindowSink* sink)
-    : rate_stage_(input_rate, channels),
+    : channels_(channels),
+      rate_stage_(input_rate, channels),
       post_(channels, options, bass_processing, lfe_scale, sink),
       // At 48 kHz the rate stage hands every frame on unchanged: blocks go to
       // the post stage whole instead of frame by frame through it.
@@ -94,15 +95,24 @@ void PassPipeline::push(std::span<const float> block, std::size_t read_floats) {
 }
 
 void PassPipeline::push_tail(std::span<const float> frames) {
+    if (counting_) {
+        post_.count_frames(rate_stage_.push_count(frames.size() / channels_));
+        return;
+    }
     if (passthrough_) {
         post_.process_frames(frames);
     } else {
         rate_stage_.push(frames, [this](std::span<const float> frame) { post_.process(frame); });
     }
+    counting_ = settle_ && post_.stats().non_silent;
 }
 
 StreamPassStats PassPipeline::finish() {
-    rate_stage_.finish([this](std::span<const float> frame) { post_.process(frame); });
+    if (counting_) {
+        post_.count_frames(rate_stage_.finish_count());
+    } else {
+        rate_stage_.finish([this](std::span<const float> frame) { post_.process(frame); });
+    }
     post_.flush();
     StreamPassStats stats = post_.stats();
     stats.buffer_bytes = static_cast<uint32_t>(peak_bytes_);

@@ -49,6 +49,10 @@ public:
     void process_frames(std::span<const float> frames);
     // Hands the frames processed since the last flush to the sink.
     void flush();
+    // Frames passed on only as a count: the frame count of the statistics
+    // grows, nothing else changes (no sink, no LFE statistics).
+    void count_frames(uint64_t frames) { stats_.frames += frames; }
+
     const StreamPassStats& stats() const { return stats_; }
     StreamPassStats& stats() { return stats_; }
 
@@ -85,10 +89,20 @@ public:
     // End of input: flushes both stages; the statistics of the pass.
     StreamPassStats finish();
 
+    // For a pass without a sink that needs of its statistics only whether
+    // some sample is non-silent, the frame count and the workspace: once a
+    // non-silent sample has been seen, later frames are only counted through
+    // the rate stage (whose window accounting runs on unchanged) and no longer
+    // filtered. The LFE statistics then stop short.
+    void settle_once_non_silent() { settle_ = true; }
+
 private:
+    uint32_t channels_;
     StreamingResampler rate_stage_;
     PostStage post_;
     bool passthrough_;
+    bool settle_ = false;
+    bool counting_ = false;  // settled: frames only counted from here on
     uint64_t peak_bytes_ = 0;
 };
 

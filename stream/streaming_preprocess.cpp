@@ -54,6 +54,36 @@ void validate(const StreamInput& input, const PreprocessSettings& options) {
     }
 }
 
+// run_preprocess_pass; with `settle` (no sink) the pass stops filtering once
+// it has seen a non-silent sample (see PassPipeline::settle_once_non_silent).
+StreamPassStats run_pass(const StreamInput& input, const PreprocessSettings& options, float surround_scale,
+                         bool bass_processing, float lfe_scale, const std::string& label,
+                         const StreamProgress& progress, FrameWindowSink* sink, bool settle) {
+    StreamingWaveReader reader;
+    reader.open(input.path);
+    const bool folds = reader.layout() == ChannelLayout::Surround71;
+    const uint32_t channels = folds ? 6 : reader.channels();
+    const float gain = rear_fold_gain(options);
+    const uint64_t total = reader.total_frames();
+
+    PassPipeline pipeline(reader.sample_rate(), channels, options, bass_processing, lfe_scale, sink);
+    if (settle) pipeline.settle_once_non_silent();
+
+    std::vector<float> block;
+    uint64_t read = 0;
+    while (reader.read_frames(kBlockFrames, block)) {
+        const size_t block_floats = block.size();
+        read += block_floats / reader.channels();
+        if (progress) progress(label, read, total);
+        if (folds) fold_block_in_place(block, gain, surround_scale);
+        pipeline.push(block, block_floats);
+    }
+    StreamPassStats stats = pipeline.finish();
+    stats.nan_samples = reader.nan_samples();
+    if (progress) progress(label, total, total);
+    return stats;
+}
+
 struct AnalysisResult {
     StreamPassStats stats;  // of the "Preprocessing" or "Bass analysis" pass
     float lfe_scale = 1.0f;
@@ -63,8 +93,10 @@ AnalysisResult run_analysis_passes(const StreamInput& input, const PreprocessSet
                                    const StreamProgress& progress) {
     AnalysisResult result;
     if (options.bass_mode == BassMode::None) {
-        result.stats = run_preprocess_pass(input, options, surround_scale, false, 1.0f, "Preprocessing", progress,
-                                           nullptr);
+        // Only the silence test, the frame count and the workspace are asked
+        // of this pass.
+        result.stats =
+            run_pass(input, options, surround_scale, false, 1.0f, "Preprocessing", progress, nullptr, true);
         return result;
     }
     result.stats =
@@ -107,28 +139,7 @@ float analyse_rear_fold(const StreamInput& input, const PreprocessSettings& opti
 StreamPassStats run_preprocess_pass(const StreamInput& input, const PreprocessSettings& options, float surround_scale,
                                     bool bass_processing, float lfe_scale, const std::string& label,
                                     const StreamProgress& progress, FrameWindowSink* sink) {
-    StreamingWaveReader reader;
-    reader.open(input.path);
-    const bool folds = reader.layout() == ChannelLayout::Surround71;
-    const uint32_t channels = folds ? 6 : reader.channels();
-    const float gain = rear_fold_gain(options);
-    const uint64_t total = reader.total_frames();
-
-    PassPipeline pipeline(reader.sample_rate(), channels, options, bass_processing, lfe_scale, sink);
-
-    std::vector<float> block;
-    uint64_t read = 0;
-    while (reader.read_frames(kBlockFrames, block)) {
-        const size_t block_floats = block.size();
-        read += block_floats / reader.channels();
-        if (progress) progress(label, read, total);
-        if (folds) fold_block_in_place(block, gain, surround_scale);
-        pipeline.push(block, block_floats);
-    }
-    StreamPassStats stats = pipeline.finish();
-    stats.nan_samples = reader.nan_samples();
-    if (progress) progress(label, total, total);
-    return stats;
+    return run_pass(input, options, surround_scale, bass_processing, lfe_scale, label, progress, sink, false);
 }
 
 StreamingSummary encode_wav_streaming_preprocess(const std::string& input_path, const std::string& output_path,

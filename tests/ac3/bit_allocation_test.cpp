@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ac3/bit_allocation_tables.h"
+#include "ac3/exponents.h"
 #include "ac3/mantissa_tally.h"
 
 namespace oskavi {
@@ -71,6 +74,44 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
                     baps_into(written.data(), exps.data(), m.mask, m.start, m.end, m.floor, cs, fs);
                     for (uint32_t bin = m.start; bin < m.end; ++bin) ASSERT_EQ(written[bin], baps.values[bin]);
                     ASSERT_EQ(written[m.end], 99);  // nothing outside the range is touched
+                }
+            }
+        }
+    }
+}
+
+// Over random spectra shaped into D15, D25 and D45 sets: the band masks alone
+// equal those of the full mask, shape_exponents gives the set's exponents and
+// group count, and the step-wise tally equals the bin-by-bin one at every
+// SNR offset pair.
+TEST(BitAllocation, ShapedSetsTallyStepByStepAsBinByBin) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 8; ++trial) {
+        std::vector<uint8_t> raw(256);
+        for (auto& x : raw) x = static_cast<uint8_t>(rng() % 25);
+        const uint32_t end = 37 + static_cast<uint32_t>(rng() % 217);
+        for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
+            const ExponentSet set = prepare_exponent_set(std::span(raw).first(end), strategy, end);
+            std::array<uint8_t, kBinsPerBlock> shaped;
+            ASSERT_EQ(shape_exponents(std::span(raw).first(end), strategy, end, shaped), set.group_count);
+            ASSERT_EQ(shaped, set.exponents);
+            const auto coded = std::span<const uint8_t>(set.exponents.data(), end);
+            const BitAllocationMask m = compute_allocation_mask(coded, 0, end, codes(0, 0));
+            std::array<int32_t, 50> band_mask;
+            ASSERT_EQ(compute_band_mask(coded, 0, end, codes(0, 0), band_mask), m.floor);
+            const int bands = a52::masktab[end - 1] + 1;
+            ASSERT_TRUE(std::equal(band_mask.begin(), band_mask.begin() + bands, m.mask.begin()));
+            const uint32_t group_size = strategy == kExpD15 ? 1 : strategy == kExpD25 ? 2 : 4;
+            for (int f = 0; f <= 15; ++f) {
+                for (int c = 0; c <= 63; ++c) {
+                    const auto cs = static_cast<uint8_t>(c);
+                    const auto fs = static_cast<uint8_t>(f);
+                    const MantissaTally plain = tally_mantissas(m, cs, fs);
+                    const MantissaTally stepped =
+                        tally_stepped_mantissas(set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs);
+                    ASSERT_TRUE(stepped.bap1 == plain.bap1 && stepped.bap2 == plain.bap2 &&
+                                stepped.bap4 == plain.bap4 && stepped.bits == plain.bits)
+                        << int{strategy} << " " << c << " " << f << " " << end;
                 }
             }
         }

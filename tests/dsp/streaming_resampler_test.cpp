@@ -49,5 +49,37 @@ TEST(StreamingResampler, MatchesWholeFileConversionForEveryRateAndBlockSize) {
     }
 }
 
+// Filtering some blocks, then only counting the rest, hands on as many frames
+// per block, and reports the same window, as filtering every block.
+TEST(StreamingResampler, CountingFollowsFilteringFrameForFrame) {
+    for (uint32_t rate : {44100u, 48000u, 88200u, 96000u, 176400u, 192000u}) {
+        for (size_t block : {7u, 4096u, 20000u}) {
+            const PcmBuffer input = material(rate, 70000);
+            StreamingResampler filtered(rate, 2);
+            StreamingResampler counted(rate, 2);
+            uint64_t filtered_frames = 0;
+            const ResampledFrameSink count = [&](std::span<const float>) { ++filtered_frames; };
+            uint64_t counted_frames = 0;
+            const ResampledFrameSink count_too = [&](std::span<const float>) { ++counted_frames; };
+            for (size_t i = 0, index = 0; i < input.samples.size(); i += block * 2, ++index) {
+                const size_t n = std::min(block * 2, input.samples.size() - i);
+                const std::span<const float> part = std::span<const float>(input.samples).subspan(i, n);
+                filtered.push(part, count);
+                if (index < 3) {
+                    counted.push(part, count_too);
+                } else {
+                    counted_frames += counted.push_count(n / 2);
+                }
+                ASSERT_EQ(counted_frames, filtered_frames) << rate << " Hz, blocks of " << block << ", block " << index;
+                ASSERT_EQ(counted.window_floats(), filtered.window_floats()) << rate << " Hz, block " << index;
+            }
+            filtered.finish(count);
+            counted_frames += counted.finish_count();
+            EXPECT_EQ(counted_frames, filtered_frames) << rate << " Hz, blocks of " << block;
+            EXPECT_EQ(counted_frames, 70000ull * 48000 / rate) << rate << " Hz, blocks of " << block;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace oskavi
