@@ -18,13 +18,8 @@ namespace oskavi::test {
 namespace {
 
 FrameWindow window_of(std::vector<float> samples, uint32_t channels, ChannelLayout layout) {
-    FrameWindow window;
-    window.sample_rate = 48000;
-    window.channels = channels;
-    window.layout = layout;
     samples.resize(size_t{kFrameWindowFrames} * channels);
-    window.samples = std::move(samples);
-    return window;
+    return FrameWindow{48000, channels, layout, std::move(samples)};
 }
 
 TEST(NonFiniteWindow, NanCodesAsSilenceAndInfinityAsFullScale) {
@@ -38,12 +33,9 @@ TEST(NonFiniteWindow, NanCodesAsSilenceAndInfinityAsFullScale) {
     };
     for (const Case& c : {Case{1, ChannelLayout::Mono, 96}, Case{2, ChannelLayout::Stereo, 192},
                           Case{2, ChannelLayout::Stereo, 448}, Case{6, ChannelLayout::Surround51, 640}}) {
-        const std::vector<float> music =
-            tools::make_test_signal({48000, c.channels, 0.04, 0.6, true, 9});
-        std::vector<float> hostile = music;
-        std::vector<float> tame = music;
+        std::vector<float> hostile = tools::make_test_signal({48000, c.channels, 0.04, 0.6, true, 9});
         hostile.resize(size_t{kFrameWindowFrames} * c.channels);
-        tame.resize(hostile.size());
+        std::vector<float> tame = hostile;
         for (size_t i = 3; i < hostile.size(); i += 101) {
             const float special = (i / 101) % 3 == 0 ? kNan : (i / 101) % 3 == 1 ? kInf : -kInf;
             hostile[i] = special;
@@ -54,10 +46,8 @@ TEST(NonFiniteWindow, NanCodesAsSilenceAndInfinityAsFullScale) {
         const std::vector<uint8_t> frame = encode_frame_window(window_of(hostile, c.channels, c.layout), settings);
         EXPECT_EQ(frame, encode_frame_window(window_of(tame, c.channels, c.layout), settings)) << c.channels;
         // A window of NaN alone is digital silence.
-        EXPECT_EQ(encode_frame_window(window_of(std::vector<float>(hostile.size(), kNan), c.channels, c.layout),
-                                      settings),
-                  encode_frame_window(window_of(std::vector<float>(hostile.size(), 0.0f), c.channels, c.layout),
-                                      settings));
+        EXPECT_EQ(encode_frame_window(window_of(std::vector<float>(hostile.size(), kNan), c.channels, c.layout), settings),
+                  encode_frame_window(window_of({}, c.channels, c.layout), settings));
 
         const std::string path = dir.file("frame.ac3");
         write_file_bytes(path, frame);

@@ -1,7 +1,8 @@
-// The ordered parallel frame encoder against the one-thread encoder: the
-// same file for every thread count, a failing frame surfacing after exactly
-// the frames before it with the same exception, and a producer failure
-// stopping the workers with a whole-frame prefix of the output on disk.
+// The ordered parallel frame encoder against the one-thread encoder (that
+// every thread count writes the same bytes is GoldenOutput's to prove): a
+// failing frame surfacing after exactly the frames before it with the same
+// exception, and a producer failure stopping the workers with a whole-frame
+// prefix of the output on disk.
 
 #include "ac3/parallel_frame_encoder.h"
 
@@ -40,20 +41,16 @@ std::vector<FrameWindow> stereo_windows() {
     return windows;
 }
 
-EncoderSettings settings_with(uint32_t threads) {
-    EncoderSettings settings;
-    settings.bitrate_kbps = 448;
-    settings.threads = threads;
-    return settings;
-}
-
 // Encodes the windows to `path` in order, calling `after_submit(f)` after
 // frame f is submitted, then finishes.
 template <typename AfterSubmit>
 void encode_to(const std::string& path, const std::vector<FrameWindow>& windows, uint32_t threads,
                AfterSubmit after_submit) {
     Ac3OutputFile out(path);
-    OrderedFrameEncoder encoder(out, settings_with(threads));
+    EncoderSettings settings;
+    settings.bitrate_kbps = 448;
+    settings.threads = threads;
+    OrderedFrameEncoder encoder(out, settings);
     for (uint64_t f = 0; f < windows.size(); ++f) {
         encoder.submit(FrameJob{windows[f], FrameExtras{}});
         after_submit(f);
@@ -65,24 +62,16 @@ void encode_to(const std::string& path, const std::vector<FrameWindow>& windows,
 
 size_t frame_bytes() { return static_cast<size_t>(lookup_rate(448).frame_words) * 2; }
 
-TEST(OrderedFrameEncoder, WritesTheOneThreadBytesOnEveryThreadCount) {
-    const TempDirectory dir;
-    const std::vector<FrameWindow> windows = stereo_windows();
-    encode_to(dir.file("1.ac3"), windows, 1, [](uint64_t) {});
-    const std::vector<uint8_t> reference = file_bytes(dir.file("1.ac3"));
-    ASSERT_EQ(reference.size(), kFrames * frame_bytes());
-    for (const uint32_t threads : {2u, 3u, 8u, 64u}) {
-        const std::string path = dir.file(std::to_string(threads) + ".ac3");
-        encode_to(path, windows, threads, [](uint64_t) {});
-        EXPECT_TRUE(file_bytes(path) == reference) << threads << " threads";
-    }
+std::vector<uint8_t> one_thread_bytes(const TempDirectory& dir, const std::vector<FrameWindow>& windows) {
+    encode_to(dir.file("good.ac3"), windows, 1, [](uint64_t) {});
+    EXPECT_EQ(file_bytes(dir.file("good.ac3")).size(), kFrames * frame_bytes());
+    return file_bytes(dir.file("good.ac3"));
 }
 
 TEST(OrderedFrameEncoder, FailingFrameSurfacesAfterTheFramesBeforeIt) {
     const TempDirectory dir;
     std::vector<FrameWindow> windows = stereo_windows();
-    encode_to(dir.file("good.ac3"), windows, 1, [](uint64_t) {});
-    const std::vector<uint8_t> good = file_bytes(dir.file("good.ac3"));
+    const std::vector<uint8_t> good = one_thread_bytes(dir, windows);
     constexpr uint64_t kFailing = 13;
     windows[kFailing].samples.resize(100);  // not a whole window: encoding it throws
 
@@ -112,8 +101,7 @@ struct ProducerStopped : std::runtime_error {
 TEST(OrderedFrameEncoder, ProducerFailureStopsTheWorkersLeavingAPrefix) {
     const TempDirectory dir;
     const std::vector<FrameWindow> windows = stereo_windows();
-    encode_to(dir.file("good.ac3"), windows, 1, [](uint64_t) {});
-    const std::vector<uint8_t> good = file_bytes(dir.file("good.ac3"));
+    const std::vector<uint8_t> good = one_thread_bytes(dir, windows);
 
     for (const uint64_t stop_after : {0u, 5u, 30u}) {
         const std::string path = dir.file("stopped" + std::to_string(stop_after) + ".ac3");

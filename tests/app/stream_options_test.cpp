@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <string>
@@ -178,7 +177,7 @@ TEST(StreamOptions, BandwidthFullMatchesFfmpegAndAFixedEdgeHoldsInEveryFrame) {
 constexpr double kStepSeconds = 1.5;
 const std::vector<double> kToneLevels = {-70, -60, -50, -40, -30, -20, -10, 0};
 
-std::vector<float> stepped_tone() {
+std::string stepped_tone_wav(const TempDirectory& dir) {
     std::vector<float> samples;
     const auto step = static_cast<std::size_t>(48000 * kStepSeconds);
     for (double level : kToneLevels) {
@@ -186,18 +185,14 @@ std::vector<float> stepped_tone() {
         for (std::size_t n = 0; n < step; ++n)
             samples.push_back(static_cast<float>(amplitude * std::sin(2.0 * M_PI * 1000.0 * n / 48000.0)));
     }
-    return samples;
+    tools::write_wav(dir.file("tone.wav"), samples, 48000, 1, 32);
+    return dir.file("tone.wav");
 }
 
 std::vector<float> ffmpeg_decode(const std::string& path, const Args& decoder_options) {
-    Args argv{"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck"};
-    argv.insert(argv.end(), decoder_options.begin(), decoder_options.end());
-    argv.insert(argv.end(), {"-f", "ac3", "-i", path, "-f", "f32le", "-"});
-    const ProcessResult r = run_process(argv);
-    EXPECT_EQ(r.err, "");
-    std::vector<float> samples(r.out.size() / sizeof(float));
-    std::memcpy(samples.data(), r.out.data(), samples.size() * sizeof(float));
-    return samples;
+    const DecodedAc3 decoded = decode_ac3(path, 1, decoder_options);
+    EXPECT_EQ(decoded.errors, "");
+    return decoded.samples;
 }
 
 // Level in dB (full-scale sine = 0) of the last half second of each step.
@@ -224,8 +219,7 @@ TEST(StreamOptions, LineModeGainsFollowTheProfileCurvesThroughTheDecoder) {
         {"speech", {15, 15, 15, 7.2, 0, -3, -10.7, -20.2}},
     };
     const TempDirectory dir;
-    const std::string input = dir.file("tone.wav");
-    tools::write_wav(input, stepped_tone(), 48000, 1, 32);
+    const std::string input = stepped_tone_wav(dir);
     for (const auto& [profile, gains] : profiles) {
         SCOPED_TRACE(profile);
         const std::string output = dir.file(profile + ".ac3");
@@ -241,8 +235,7 @@ TEST(StreamOptions, LineModeGainsFollowTheProfileCurvesThroughTheDecoder) {
 
 TEST(StreamOptions, RfModeGainKeepsTheLiftedPeaksBelowFullScale) {
     const TempDirectory dir;
-    const std::string input = dir.file("tone.wav");
-    tools::write_wav(input, stepped_tone(), 48000, 1, 32);
+    const std::string input = stepped_tone_wav(dir);
     const std::string output = dir.file("rf.ac3");
     ASSERT_EQ(run_oskavi({input, output, "--quiet", "--rf-drc-profile", "film-standard"}).exit_code, 0);
     for (const FrameInfo& f : read_frames(output)) EXPECT_TRUE(f.compr.has_value());

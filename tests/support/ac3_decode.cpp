@@ -9,9 +9,11 @@
 
 namespace oskavi::test {
 
-DecodedAc3 decode_ac3(const std::string& path, uint32_t channels) {
-    const ProcessResult result = run_process(
-        {"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck", "-f", "ac3", "-i", path, "-f", "f32le", "-"});
+DecodedAc3 decode_ac3(const std::string& path, uint32_t channels, const std::vector<std::string>& decoder_options) {
+    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck"};
+    argv.insert(argv.end(), decoder_options.begin(), decoder_options.end());
+    argv.insert(argv.end(), {"-f", "ac3", "-i", path, "-f", "f32le", "-"});
+    const ProcessResult result = run_process(argv);
     DecodedAc3 decoded;
     decoded.errors = result.err;
     if (result.exit_code != 0 && decoded.errors.empty()) decoded.errors = "ffmpeg exit status " + std::to_string(result.exit_code);

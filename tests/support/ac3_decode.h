@@ -15,8 +15,9 @@ struct DecodedAc3 {
 };
 
 // Decodes with CRC checking on (-err_detect crccheck), so a frame whose CRC
-// is wrong is reported instead of being decoded quietly.
-DecodedAc3 decode_ac3(const std::string& path, uint32_t channels);
+// is wrong is reported instead of being decoded quietly. `decoder_options`
+// go before the input (e.g. -drc_scale 0).
+DecodedAc3 decode_ac3(const std::string& path, uint32_t channels, const std::vector<std::string>& decoder_options = {});
 
 // Decodes with liba52's a52dec, written independently of FFmpeg's decoder.
 // Its output is stereo whatever the stream: mono on both sides, and more
