@@ -16,8 +16,8 @@ mkdir -p "$out"/{fuzz_wave_reader,fuzz_streaming_reader,fuzz_flac_input,fuzz_ver
 
 # WAVE seeds: every sample format and layout, short enough to mutate quickly.
 n=0
-for spec in "1 48000 16" "2 44100 16" "2 48000 24" "2 96000 32" "6 48000 16" "8 48000 24" "3 48000 16"; do
-    read -r channels rate bits <<<"$spec"
+for format in "1 48000 16" "2 44100 16" "2 48000 24" "2 96000 32" "6 48000 16" "8 48000 24" "3 48000 16"; do
+    read -r channels rate bits <<<"$format"
     "$signal" "$work/s$n.wav" 0.01 "$channels" "$rate" "$bits" >/dev/null
     n=$((n + 1))
 done
