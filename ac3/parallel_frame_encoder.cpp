@@ -16,23 +16,33 @@ OrderedFrameEncoder::OrderedFrameEncoder(Ac3OutputFile& out, const EncoderSettin
     : out_(out), settings_(settings), max_in_flight_(kJobsPerWorker * std::max<uint32_t>(settings.threads, 1)) {
     if (settings.threads <= 1) return;
     workers_.reserve(settings.threads);
-    for (uint32_t i = 0; i < settings.threads; ++i)
-        workers_.emplace_back([this](std::stop_token stop) { work(stop); });
+    try {
+        for (uint32_t i = 0; i < settings.threads; ++i) workers_.emplace_back([this] { work(); });
+    } catch (...) {
+        stop_workers();
+        throw;
+    }
 }
 
-OrderedFrameEncoder::~OrderedFrameEncoder() {
-    // Ask every worker to stop before joining any, so none waits on another.
-    for (std::jthread& worker : workers_) worker.request_stop();
+OrderedFrameEncoder::~OrderedFrameEncoder() { stop_workers(); }
+
+void OrderedFrameEncoder::stop_workers() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    job_queued_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
     workers_.clear();
 }
 
-void OrderedFrameEncoder::work(std::stop_token stop) {
+void OrderedFrameEncoder::work() {
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_workers_;
-        const bool has_job = job_queued_.wait(lock, stop, [this] { return claimed_ < slots_.size(); });
+        job_queued_.wait(lock, [this] { return stopping_ || claimed_ < slots_.size(); });
         --idle_workers_;
-        if (!has_job) return;
+        if (stopping_) return;
         const size_t position = claimed_++;
         Slot& slot = slots_[position];
         const FrameJob job = std::move(slot.job);

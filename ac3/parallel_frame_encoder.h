@@ -57,7 +57,9 @@ private:
         std::exception_ptr failure;
     };
 
-    void work(std::stop_token stop);
+    void work();
+    // Tells every worker to return and joins them.
+    void stop_workers();
     // Writes the oldest frame, waiting for it when `wait` is set; returns
     // false when there was nothing to write.
     bool write_oldest(bool wait);
@@ -68,7 +70,7 @@ private:
     uint64_t frames_written_ = 0;
 
     std::mutex mutex_;
-    std::condition_variable_any job_queued_;
+    std::condition_variable job_queued_;
     std::condition_variable frame_done_;
     // Submitted frames in frame order. The first `claimed_` have been taken
     // by workers; only finished frames leave, from the front, so a worker's
@@ -81,10 +83,12 @@ private:
     // job, and the producer only when it waits for the oldest frame.
     uint32_t idle_workers_ = 0;
     bool producer_waiting_ = false;
+    // Set once, under the mutex, when the workers are to return. A plain
+    // flag and condition variable rather than a stop token: every wake-up
+    // then goes through the one mutex, on every thread library.
+    bool stopping_ = false;
 
-    // Last member: destroyed first, so the workers are stopped and joined
-    // while the state they use still exists.
-    std::vector<std::jthread> workers_;
+    std::vector<std::thread> workers_;
 };
 
 }  // namespace oskavi
