@@ -152,6 +152,7 @@ CommandLine with_environment(CommandLine cl) {
     cl.encoder.dense_mdct = env_flag_enabled("OSKAVI_DENSE_MDCT");
     cl.encoder.full_pack_probes = env_flag_enabled("OSKAVI_FULL_PACK_PROBES");
     cl.encoder.threads = encoding_threads(env_value("OSKAVI_THREADS"), hardware_threads());
+    cl.preprocess.threads = cl.encoder.threads;
     return cl;
 }
 

@@ -64,7 +64,7 @@ PcmBuffer preprocess_to_48k(PcmBuffer input, const PreprocessSettings& options) 
     if (pcm.channels > 6)
         throw std::runtime_error("Input has more than 6 channels and cannot be safely mapped to AC-3");
     check_unambiguous_layout(pcm.channels, pcm.layout);
-    pcm = resample_to_48k(std::move(pcm));
+    pcm = resample_to_48k(std::move(pcm), options.threads);
     pcm = apply_bass_processing(std::move(pcm), options);
     lowpass_lfe_120hz(pcm);
     return pcm;

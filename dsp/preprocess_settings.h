@@ -21,6 +21,10 @@ struct PreprocessSettings {
     bool thx = false;
     double lfe_gain_db = 0.0;
     bool force_generate_lfe = false;
+    // Threads the whole-buffer rate stage filters channels on; any number
+    // gives the same samples. (The streaming routes keep their rate stage on
+    // the reading thread: there the encoding threads already fill the cores.)
+    uint32_t threads = 1;
 };
 
 }  // namespace oskavi

@@ -109,29 +109,32 @@ void run_stage(StreamingFir& stage, const PcmBuffer& input, std::vector<float>& 
 
 }  // namespace
 
-PcmBuffer halfband_decimate(const PcmBuffer& input) {
+PcmBuffer halfband_decimate(const PcmBuffer& input, uint32_t threads) {
     StreamingFir stage = make_halfband_stage(input.channels);
+    stage.set_threads(threads);
     PcmBuffer out{input.sample_rate / 2, input.channels, input.layout, {}};
     out.samples.reserve(input.samples.size() / 2 + input.channels);
     run_stage(stage, input, out.samples);
     return out;
 }
 
-PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate) {
+PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate, uint32_t threads) {
     StreamingFir stage = make_polyphase_stage(input.channels, input.sample_rate, output_rate);
+    stage.set_threads(threads);
     PcmBuffer out{output_rate, input.channels, input.layout, {}};
+    out.samples.reserve(input.frame_count() * output_rate / input.sample_rate * input.channels + input.channels);
     run_stage(stage, input, out.samples);
     return out;
 }
 
-PcmBuffer resample_to_48k(PcmBuffer input) {
+PcmBuffer resample_to_48k(PcmBuffer input, uint32_t threads) {
     switch (input.sample_rate) {
         case 48000: return input;
-        case 96000: return halfband_decimate(input);
-        case 192000: return halfband_decimate(halfband_decimate(input));
+        case 96000: return halfband_decimate(input, threads);
+        case 192000: return halfband_decimate(halfband_decimate(input, threads), threads);
         case 44100:
         case 88200:
-        case 176400: return polyphase_resample(input, 48000);
+        case 176400: return polyphase_resample(input, 48000, threads);
         default: throw std::runtime_error("Supported input rates: 44.1/48/88.2/96/176.4/192 kHz");
     }
 }

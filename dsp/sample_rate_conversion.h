@@ -65,11 +65,12 @@ float polyphase_dot(std::span<const double> taps, int64_t first, const Input& x)
 // Rates the converter accepts: 44.1/48/88.2/96/176.4/192 kHz.
 bool is_supported_input_rate(uint32_t sample_rate);
 
-PcmBuffer halfband_decimate(const PcmBuffer& input);
-PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate);
+// `threads` filter the channels side by side; the samples are the same for any number.
+PcmBuffer halfband_decimate(const PcmBuffer& input, uint32_t threads = 1);
+PcmBuffer polyphase_resample(const PcmBuffer& input, uint32_t output_rate, uint32_t threads = 1);
 
 // Chooses the route by input rate; 48 kHz passes through untouched. Throws
 // "Supported input rates: 44.1/48/88.2/96/176.4/192 kHz" for other rates.
-PcmBuffer resample_to_48k(PcmBuffer input);
+PcmBuffer resample_to_48k(PcmBuffer input, uint32_t threads = 1);
 
 }  // namespace oskavi

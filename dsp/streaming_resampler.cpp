@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "dsp/channel_tasks.h"
 #include "dsp/fir_rows.h"
 
 namespace oskavi {
@@ -72,27 +73,37 @@ void StreamingFir::append_frame(const float* frame) {
 
 void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
     const uint64_t chunk = std::max<uint64_t>(1, kOutputsPerChunk / up_);
+    planar_.resize(channels_);
     while (periods > 0) {
         const uint64_t count = std::min(chunk, periods);
+        // Each channel is filtered into its own run of outputs (threads
+        // writing neighbouring floats of one buffer would share cache lines),
+        // then the runs are interleaved.
+        for_each_channel(channels_, threads_, [&](uint32_t c) { produce_channel(c, count, planar_[c]); });
         const size_t first_float = out.size();
-        out.resize(first_float + count * up_ * channels_);
-        run_.resize(count);
-        const auto column = static_cast<int64_t>(next_period_) - first_column_;
-        for (uint32_t c = 0; c < channels_; ++c) {
-            for (uint64_t r = 0; r < up_; ++r) {
-                pointers_.clear();
-                for (const TapRef& ref : refs_[r])
-                    pointers_.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
-                fir_rows(pointers_, taps_[r], run_);
-                float* dest = out.data() + first_float + r * channels_ + c;
-                for (uint64_t i = 0; i < count; ++i) dest[i * up_ * channels_] = run_[i];
-            }
-        }
+        const size_t outputs = count * up_;
+        out.resize(first_float + outputs * channels_);
+        float* dest = out.data() + first_float;
+        for (size_t n = 0; n < outputs; ++n)
+            for (uint32_t c = 0; c < channels_; ++c) *dest++ = planar_[c][n];
         next_period_ += count;
         produced_ += count * up_;
         periods -= count;
     }
     drop_columns_before(static_cast<int64_t>(next_period_) + earliest_column_);
+}
+
+void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
+    const auto column = static_cast<int64_t>(next_period_) - first_column_;
+    std::vector<const double*> pointers;
+    std::vector<float> run(count);
+    outputs.resize(count * up_);
+    for (uint64_t r = 0; r < up_; ++r) {
+        pointers.clear();
+        for (const TapRef& ref : refs_[r]) pointers.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
+        fir_rows(pointers, taps_[r], run);
+        for (uint64_t i = 0; i < count; ++i) outputs[i * up_ + r] = run[i];
+    }
 }
 
 void StreamingFir::drop_columns_before(int64_t column) {

@@ -51,6 +51,10 @@ public:
     // End of input when counting: the outputs finish would have appended.
     uint64_t finish_count();
 
+    // Threads that filter the channels of each batch side by side (1 by
+    // default); the outputs are the same for any number.
+    void set_threads(uint32_t threads) { threads_ = threads; }
+
     // Floats of the frames a one-output-at-a-time window would still hold:
     // those from the earliest frame the next ready output's filter (less
     // `keep`) reaches; none after finish.
@@ -66,6 +70,8 @@ private:
     void append_frame(const float* frame);
     void append_block(std::span<const float> interleaved);
     void produce(uint64_t periods, std::vector<float>& out);
+    // Channel c's outputs of the next `count` periods, in output order.
+    void produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const;
     void drop_columns_before(int64_t column);
     void note_ready_outputs();
     uint64_t periods_to_produce() const;
@@ -88,8 +94,8 @@ private:
     uint64_t produced_ = 0;
     uint64_t first_held_ = 0;
     bool released_ = false;
-    std::vector<const double*> pointers_;
-    std::vector<float> run_;
+    uint32_t threads_ = 1;
+    std::vector<std::vector<float>> planar_;  // per channel, outputs of the batch being produced
 };
 
 // 2:1 decimation with the 63-tap half-band filter (output j centred on input

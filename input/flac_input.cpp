@@ -1,5 +1,6 @@
 #include "input/flac_input.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -62,6 +63,17 @@ int abort_decode(FlacDecodeState& state, const char* message) {
     return kFlacWriteAbort;
 }
 
+// Room for the frames STREAMINFO declares, so the buffer is not copied as it
+// grows. A header's count is only a hint: at most kMaxReservedFloats are set
+// aside on its word, and a stream longer than declared still grows.
+constexpr uint64_t kMaxReservedFloats = uint64_t{1} << 28;  // 1 GiB of samples
+
+void reserve_declared(FlacDecodeState& state) {
+    const uint64_t floats = state.declared_frames * state.pcm.channels;
+    if (state.declared_frames == 0 || floats / state.pcm.channels != state.declared_frames) return;
+    state.pcm.samples.reserve(static_cast<size_t>(std::min(floats, kMaxReservedFloats)));
+}
+
 int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int32_t* const buffer[]) {
     if (frame == nullptr || buffer == nullptr) {
         return abort_decode(state, "libFLAC supplied an invalid audio callback");
@@ -77,6 +89,7 @@ int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int
         pcm.channels = channels;
         pcm.layout = layout_from_channel_count(channels);
         state.bits_per_sample = bits;
+        reserve_declared(state);
     } else if (frame->sample_rate != pcm.sample_rate || channels != pcm.channels ||
                bits != state.bits_per_sample) {
         return abort_decode(state, "FLAC stream changes format mid-stream");
