@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "ac3/slew_limit.h"
+
 namespace oskavi {
 
 namespace {
@@ -74,56 +76,6 @@ void reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, uint32_t s
     }
 }
 
-// Running minimum over `lanes` contiguous stretches of `length` values at
-// once (independent chains the processor overlaps), then each stretch's
-// values lowered to the minimum of all stretches before it. Forward is a
-// prefix minimum; backward a suffix minimum.
-constexpr int kScanLanes = 8;
-constexpr int kScanCapacity = 256;
-using ScanValues = std::array<int16_t, kScanCapacity>;
-
-void running_minimum(ScanValues& v, int length, bool forward) {
-    std::array<int16_t, kScanLanes> lane_min;
-    lane_min.fill(INT16_MAX);
-    for (int step = 0; step < length; ++step) {
-        const int j = forward ? step : length - 1 - step;
-        for (int lane = 0; lane < kScanLanes; ++lane) {
-            int16_t& value = v[lane * length + j];
-            lane_min[lane] = std::min(lane_min[lane], value);
-            value = lane_min[lane];
-        }
-    }
-    int16_t carry = INT16_MAX;
-    for (int k = 0; k < kScanLanes; ++k) {
-        const int lane = forward ? k : kScanLanes - 1 - k;
-        for (int j = 0; j < length; ++j) v[lane * length + j] = std::min(v[lane * length + j], carry);
-        carry = std::min(carry, lane_min[lane]);
-    }
-}
-
-// Differential coding allows steps of -2..+2 only: lower exponents until
-// r[i] <= min(r[i - 1] + 2, 24) and r[i - 1] <= min(r[i] + 2, 24) hold
-// everywhere, with one forward pass (i = 1..d) and one backward pass
-// (i = d..1) of "lower to the neighbour's ceiling". Every value is at most 24,
-// so the cap at 24 never binds and a further pair of passes changes nothing
-// (the backward pass leaves each r[i - 1] either as it was or at r[i] + 2).
-// The forward pass is then r'[i] = min over j <= i of r[j] + 2 (i - j), a
-// prefix minimum of r[j] - 2j; the backward pass a suffix minimum of
-// r'[j] + 2j, computed here without the passes' long dependency chains.
-void limit_slew(StepExponents& r, uint32_t steps) {
-    const int count = static_cast<int>(steps) + 1;
-    const int length = (count + kScanLanes - 1) / kScanLanes;
-    const int padded = kScanLanes * length;
-    ScanValues v;
-    for (int i = 0; i < count; ++i) v[i] = static_cast<int16_t>(r[i] - 2 * i);
-    std::fill(v.begin() + count, v.begin() + padded, INT16_MAX);
-    running_minimum(v, length, true);
-    for (int i = 0; i < count; ++i) v[i] = static_cast<int16_t>(v[i] + 4 * i);  // r'[i] + 2i
-    std::fill(v.begin() + count, v.begin() + padded, INT16_MAX);
-    running_minimum(v, length, false);
-    for (int i = 0; i < count; ++i) r[i] = static_cast<uint8_t>(v[i] - 2 * i);
-}
-
 // out[k] = r[k / GroupSize + 1] for k < bins: whole steps a step at a time,
 // then the part of the last step that fits.
 template <uint32_t GroupSize>
@@ -168,7 +120,7 @@ uint32_t shape_steps(std::span<const uint8_t> exponents, uint8_t strategy, uint3
     const uint32_t groups = group_count_for(strategy, coded_bins);
     const uint32_t steps = 3 * groups;
     reduce_to_steps(exponents, group_size, steps, coded_bins, r);
-    limit_slew(r, steps);
+    limit_slew(std::span<uint8_t>(r.data(), steps + 1));
     // Bins reached by a step take its exponent; the rest (beyond the last
     // step, or beyond the coded bins) stay 24.
     const uint32_t covered = std::min(steps * group_size + 1, coded_bins);

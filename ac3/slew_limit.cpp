@@ -1,0 +1,158 @@
+#include "ac3/slew_limit.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace oskavi {
+namespace {
+
+// The slew limit as one forward and one backward pass of "lower to the
+// neighbour's ceiling": r[i] <= r[i - 1] + 2 (i = 1..n-1), then
+// r[i - 1] <= r[i] + 2 (i = n-1..1). With every value at most 24 the cap at
+// 24 never binds and a further pair of passes changes nothing (the backward
+// pass leaves each r[i - 1] either as it was or at r[i] + 2). The forward
+// pass is then r'[i] = min over j <= i of r[j] + 2 (i - j): a prefix minimum
+// of r[j] - 2j, plus 2i. The backward pass likewise is a suffix minimum of
+// r'[j] + 2j, less 2i. Both scans run over 16-bit values padded with
+// INT16_MAX to whole vectors of eight.
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kCapacity = 256;
+constexpr int16_t kNone = INT16_MAX;
+using Scan = std::array<int16_t, kCapacity>;
+
+std::size_t padded_size(std::size_t n) { return (n + kLanes - 1) / kLanes * kLanes; }
+
+// v[i] = r[i] + slope * i, padding kNone.
+void load_ramp(std::span<const uint8_t> r, int slope, Scan& v) {
+    for (std::size_t i = 0; i < r.size(); ++i) v[i] = static_cast<int16_t>(r[i] + slope * static_cast<int>(i));
+    std::fill(v.begin() + static_cast<std::ptrdiff_t>(r.size()),
+              v.begin() + static_cast<std::ptrdiff_t>(padded_size(r.size())), kNone);
+}
+
+// v[i] += slope * i over the first n values, padding kNone again.
+void add_ramp(std::size_t n, int slope, Scan& v) {
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(v[i] + slope * static_cast<int>(i));
+    std::fill(v.begin() + static_cast<std::ptrdiff_t>(n), v.begin() + static_cast<std::ptrdiff_t>(padded_size(n)),
+              kNone);
+}
+
+void store_ramp(const Scan& v, int slope, std::span<uint8_t> r) {
+    for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<uint8_t>(v[i] + slope * static_cast<int>(i));
+}
+
+void prefix_minimum_plain(Scan& v, std::size_t n) {
+    for (std::size_t i = 1; i < n; ++i) v[i] = std::min(v[i], v[i - 1]);
+}
+
+void suffix_minimum_plain(Scan& v, std::size_t n) {
+    for (std::size_t i = n - 1; i > 0; --i) v[i - 1] = std::min(v[i - 1], v[i]);
+}
+
+// The scans one value at a time over the ramped values.
+void limit_slew_scalar(std::span<uint8_t> r) {
+    Scan v;
+    load_ramp(r, -2, v);
+    prefix_minimum_plain(v, r.size());
+    add_ramp(r.size(), 4, v);
+    suffix_minimum_plain(v, r.size());
+    store_ramp(v, -2, r);
+}
+
+#if defined(__SSE2__)
+// Minimum of each lane and the lanes before it within one vector (three
+// shift-and-minimum steps; shifted-in lanes read kNone), then of the carry.
+__m128i prefix_in_vector(__m128i x, __m128i carry) {
+    const __m128i none1 = _mm_setr_epi16(kNone, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i none2 = _mm_setr_epi16(kNone, kNone, 0, 0, 0, 0, 0, 0);
+    const __m128i none4 = _mm_setr_epi16(kNone, kNone, kNone, kNone, 0, 0, 0, 0);
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_slli_si128(x, 2), none1));
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_slli_si128(x, 4), none2));
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_slli_si128(x, 8), none4));
+    return _mm_min_epi16(x, carry);
+}
+
+// The same towards lower lanes.
+__m128i suffix_in_vector(__m128i x, __m128i carry) {
+    const __m128i none1 = _mm_setr_epi16(0, 0, 0, 0, 0, 0, 0, kNone);
+    const __m128i none2 = _mm_setr_epi16(0, 0, 0, 0, 0, 0, kNone, kNone);
+    const __m128i none4 = _mm_setr_epi16(0, 0, 0, 0, kNone, kNone, kNone, kNone);
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_srli_si128(x, 2), none1));
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_srli_si128(x, 4), none2));
+    x = _mm_min_epi16(x, _mm_or_si128(_mm_srli_si128(x, 8), none4));
+    return _mm_min_epi16(x, carry);
+}
+
+__m128i broadcast_lane7(__m128i x) {
+    const __m128i high = _mm_shufflehi_epi16(x, 0xFF);
+    return _mm_unpackhi_epi64(high, high);
+}
+
+__m128i broadcast_lane0(__m128i x) {
+    const __m128i low = _mm_shufflelo_epi16(x, 0x00);
+    return _mm_unpacklo_epi64(low, low);
+}
+
+// Eight exponents from bytes[i..i + 8) as 16-bit lanes.
+__m128i load_exponents(const uint8_t* bytes) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes)), _mm_setzero_si128());
+}
+
+// Both scans eight values at a time, the ramps folded into the loads and
+// stores. Forward, padding lanes may hold anything (a prefix minimum never
+// looks ahead); backward they are set to kNone, and the ramp is added with
+// saturation so that they stay there.
+void limit_slew_vectors(std::span<uint8_t> r) {
+    const std::size_t n = r.size();
+    const std::size_t padded = padded_size(n);
+    alignas(16) std::array<uint8_t, kCapacity> bytes{};
+    std::copy(r.begin(), r.end(), bytes.begin());
+    alignas(16) Scan v;
+    const __m128i step2 = _mm_setr_epi16(0, 2, 4, 6, 8, 10, 12, 14);
+    __m128i carry = _mm_set1_epi16(kNone);
+    for (std::size_t i = 0; i < padded; i += kLanes) {
+        const __m128i ramp = _mm_add_epi16(step2, _mm_set1_epi16(static_cast<int16_t>(2 * i)));
+        const __m128i x = prefix_in_vector(_mm_sub_epi16(load_exponents(&bytes[i]), ramp), carry);
+        _mm_store_si128(reinterpret_cast<__m128i*>(&v[i]), x);
+        carry = broadcast_lane7(x);
+    }
+    std::fill(v.begin() + static_cast<std::ptrdiff_t>(n), v.begin() + static_cast<std::ptrdiff_t>(padded), kNone);
+    const __m128i step4 = _mm_setr_epi16(0, 4, 8, 12, 16, 20, 24, 28);
+    carry = _mm_set1_epi16(kNone);
+    for (std::size_t i = padded; i > 0; i -= kLanes) {
+        const std::size_t first = i - kLanes;
+        const __m128i up = _mm_add_epi16(step4, _mm_set1_epi16(static_cast<int16_t>(4 * first)));
+        const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(&v[first]));
+        const __m128i y = suffix_in_vector(_mm_adds_epi16(x, up), carry);
+        carry = broadcast_lane0(y);
+        const __m128i down = _mm_add_epi16(step2, _mm_set1_epi16(static_cast<int16_t>(2 * first)));
+        const __m128i out = _mm_sub_epi16(y, down);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(&bytes[first]), _mm_packus_epi16(out, out));
+    }
+    std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n), r.begin());
+}
+#endif
+
+}  // namespace
+
+void limit_slew_plain(std::span<uint8_t> r) {
+    if (r.size() >= 2) limit_slew_scalar(r);
+}
+
+#if defined(__SSE2__)
+void limit_slew_sse2(std::span<uint8_t> r) {
+    if (r.size() >= 2) limit_slew_vectors(r);
+}
+bool limit_slew_sse2_available() { return true; }
+void limit_slew(std::span<uint8_t> r) { limit_slew_sse2(r); }
+#else
+void limit_slew_sse2(std::span<uint8_t> r) { limit_slew_plain(r); }
+bool limit_slew_sse2_available() { return false; }
+void limit_slew(std::span<uint8_t> r) { limit_slew_plain(r); }
+#endif
+
+}  // namespace oskavi

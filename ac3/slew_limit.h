@@ -1,0 +1,23 @@
+#pragma once
+// The slew limit of differential exponent coding: A/52 sends each exponent
+// after the first as a step of -2..+2 from its predecessor, so a set's step
+// exponents are lowered (never raised: a lower exponent only costs bits, a
+// higher one would overflow a mantissa) until every neighbour pair differs by
+// at most 2.
+
+#include <cstdint>
+#include <span>
+
+namespace oskavi {
+
+// r[0..n) with every value at most 24 and n at most 256: afterwards
+// |r[i] - r[i - 1]| <= 2 for every i, each value the largest that allows it.
+// Uses the SSE2 kernel where the build has SSE2, else the plain one.
+void limit_slew(std::span<uint8_t> r);
+
+// The two kernels behind limit_slew, for the test that holds them to the same result.
+void limit_slew_plain(std::span<uint8_t> r);
+void limit_slew_sse2(std::span<uint8_t> r);
+bool limit_slew_sse2_available();
+
+}  // namespace oskavi
