@@ -13,13 +13,11 @@ namespace {
 // contraction (the build keeps -ffp-contract=off), so each lane is one
 // output's running sum.
 typedef double Lanes __attribute__((vector_size(32)));
-typedef float FloatLanes __attribute__((vector_size(16)));
 
-// Four input samples widened to double (exactly: every float is a double).
-[[gnu::always_inline]] inline Lanes load(const float* p) {
-    FloatLanes v;
+[[gnu::always_inline]] inline Lanes load(const double* p) {
+    Lanes v;
     std::memcpy(&v, p, sizeof v);
-    return __builtin_convertvector(v, Lanes);
+    return v;
 }
 
 [[gnu::always_inline]] inline void store(float* out, Lanes v) {
@@ -28,7 +26,7 @@ typedef float FloatLanes __attribute__((vector_size(16)));
 
 // Sixteen outputs per pass over the taps, then eight, then four, then the
 // rest one at a time.
-[[gnu::always_inline]] inline void fir_rows_body(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out) {
+[[gnu::always_inline]] inline void fir_rows_body(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     const size_t count = out.size();
     size_t n = 0;
     for (; n + 16 <= count; n += 16) {
@@ -36,7 +34,7 @@ typedef float FloatLanes __attribute__((vector_size(16)));
         Lanes b = a, c = a, d = a;
         for (size_t r = 0; r < taps.size(); ++r) {
             const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
-            const float* row = rows[r] + n;
+            const double* row = rows[r] + n;
             a += h * load(row);
             b += h * load(row + 4);
             c += h * load(row + 8);
@@ -68,19 +66,19 @@ typedef float FloatLanes __attribute__((vector_size(16)));
     }
     for (; n < count; ++n) {
         double y = 0.0;
-        for (size_t r = 0; r < taps.size(); ++r) y += taps[r] * static_cast<double>(rows[r][n]);
+        for (size_t r = 0; r < taps.size(); ++r) y += taps[r] * rows[r][n];
         out[n] = static_cast<float>(y);
     }
 }
 
 }  // namespace
 
-void fir_rows_plain(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out) {
+void fir_rows_plain(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     fir_rows_body(rows, taps, out);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void fir_rows_avx2(std::span<const float* const> rows, std::span<const double> taps,
+__attribute__((target("avx2"))) void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps,
                                                    std::span<float> out) {
     fir_rows_body(rows, taps, out);
 }
@@ -90,14 +88,14 @@ bool fir_rows_avx2_available() {
     return available;
 }
 #else
-void fir_rows_avx2(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out) {
+void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     fir_rows_body(rows, taps, out);
 }
 
 bool fir_rows_avx2_available() { return false; }
 #endif
 
-void fir_rows(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out) {
+void fir_rows(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     if (fir_rows_avx2_available())
         fir_rows_avx2(rows, taps, out);
     else

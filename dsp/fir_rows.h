@@ -11,13 +11,13 @@
 
 namespace oskavi {
 
-// out[n] = float(sum over r of taps[r] * double(rows[r][n])); rows[r] must
-// reach out.size() samples. Picks the AVX2 kernel when the processor has it.
-void fir_rows(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out);
+// out[n] = float(sum over r of taps[r] * rows[r][n]); rows[r] must reach
+// out.size() doubles. Picks the AVX2 kernel when the processor has it.
+void fir_rows(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out);
 
 // The two kernels behind fir_rows, for the tests that hold them to the same bits.
-void fir_rows_plain(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out);
-void fir_rows_avx2(std::span<const float* const> rows, std::span<const double> taps, std::span<float> out);
+void fir_rows_plain(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out);
+void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out);
 bool fir_rows_avx2_available();
 
 }  // namespace oskavi

@@ -52,12 +52,12 @@ StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_
     last_reach_ = static_cast<int64_t>((up - 1) * down / up) + centre;
     // Frames before the input read as 0.0: zero columns in front of column 0.
     first_column_ = earliest_column_;
-    rows_.assign(static_cast<size_t>(channels) * down, std::vector<float>(static_cast<size_t>(-earliest_column_), 0.0f));
+    rows_.assign(static_cast<size_t>(channels) * down, std::vector<double>(static_cast<size_t>(-earliest_column_), 0.0));
     lengths_.assign(rows_.size(), static_cast<size_t>(-earliest_column_));
 }
 
-float* StreamingFir::extend_row(size_t index, size_t count) {
-    std::vector<float>& row = rows_[index];
+double* StreamingFir::extend_row(size_t index, size_t count) {
+    std::vector<double>& row = rows_[index];
     const size_t length = lengths_[index];
     // The vectors only grow: their size is the capacity, lengths_ the part in use.
     if (row.size() < length + count) row.resize(std::max(2 * row.size(), length + count));
@@ -67,7 +67,7 @@ float* StreamingFir::extend_row(size_t index, size_t count) {
 
 void StreamingFir::append_frame(const float* frame) {
     const uint64_t row = received_ % down_;
-    for (uint32_t c = 0; c < channels_; ++c) *extend_row(c * down_ + row, 1) = frame[c];
+    for (uint32_t c = 0; c < channels_; ++c) *extend_row(c * down_ + row, 1) = static_cast<double>(frame[c]);
     ++received_;
 }
 
@@ -95,7 +95,7 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
 
 void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
     const auto column = static_cast<int64_t>(next_period_) - first_column_;
-    std::vector<const float*> pointers;
+    std::vector<const double*> pointers;
     std::vector<float> run(count);
     outputs.resize(count * up_);
     for (uint64_t r = 0; r < up_; ++r) {
@@ -136,9 +136,9 @@ void StreamingFir::append_block(std::span<const float> interleaved) {
         if (first >= frames) continue;
         const uint64_t count = (frames - first + down_ - 1) / down_;
         for (uint32_t c = 0; c < channels_; ++c) {
-            float* dest = extend_row(c * down_ + row, count);
+            double* dest = extend_row(c * down_ + row, count);
             const float* source = interleaved.data() + first * channels_ + c;
-            for (uint64_t i = 0; i < count; ++i) dest[i] = source[i * down_ * channels_];
+            for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
         }
     }
     received_ += frames;

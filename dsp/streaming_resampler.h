@@ -26,12 +26,11 @@ using ResampledFrameSink = std::function<void(std::span<const float> frame)>;
 // the input and, once it has ended, past it) through the taps of phase
 // (n * down) mod up.
 //
-// Input frame f is held, per channel, in row f mod down at column f / down
-// (as float, widened to double inside the sums). Outputs n = up * m + r then
-// read, for every tap, one fixed row at column m plus a fixed offset: the
-// outputs of consecutive periods m of one r form a run that fir_rows computes
-// side by side. A period is produced once every frame its last output
-// reaches has arrived.
+// Input frame f is held, per channel, in row f mod down at column
+// f / down, as double. Outputs n = up * m + r then read, for every tap, one
+// fixed row at column m plus a fixed offset: the outputs of consecutive
+// periods m of one r form a run that fir_rows computes side by side. A period
+// is produced once every frame its last output reaches has arrived.
 class StreamingFir {
 public:
     // `phases[p]` are the taps of phase p; taps below `negligible` in
@@ -67,7 +66,7 @@ private:
         int64_t column;  // relative to the output's period
     };
 
-    float* extend_row(size_t index, size_t count);
+    double* extend_row(size_t index, size_t count);
     void append_frame(const float* frame);
     void append_block(std::span<const float> interleaved);
     void produce(uint64_t periods, std::vector<float>& out);
@@ -87,7 +86,7 @@ private:
     std::vector<std::vector<double>> taps_;   // per output phase r, matching refs_
     int64_t last_reach_;                      // frame offset the period's last output reaches
     int64_t earliest_column_;                 // most negative column any tap reads
-    std::vector<std::vector<float>> rows_;    // channel * down + row
+    std::vector<std::vector<double>> rows_;   // channel * down + row
     std::vector<size_t> lengths_;             // doubles in use in each row
     int64_t first_column_;                    // column of rows_[*][0]
     uint64_t received_ = 0;

@@ -14,9 +14,9 @@ namespace {
 // Rows of one filter over a signal: row r starts at input frame r, so output n
 // of fir_rows is the dot product of the taps with frames n .. n + taps - 1.
 struct Material {
-    std::vector<float> signal;
+    std::vector<double> signal;
     std::vector<double> taps;
-    std::vector<const float*> rows;
+    std::vector<const double*> rows;
 };
 
 Material material(size_t outputs, uint32_t seed) {
@@ -32,7 +32,7 @@ Material material(size_t outputs, uint32_t seed) {
 std::vector<float> reference(const Material& m, size_t outputs) {
     std::vector<float> out(outputs);
     for (size_t n = 0; n < outputs; ++n)
-        out[n] = polyphase_dot(m.taps, 0, [&](int64_t k) { return static_cast<double>(m.signal[n + static_cast<size_t>(k)]); });
+        out[n] = polyphase_dot(m.taps, 0, [&](int64_t k) { return m.signal[n + static_cast<size_t>(k)]; });
     return out;
 }
 
