@@ -1,6 +1,6 @@
 // The parametric bit allocation and the mantissa payload it implies, counted
 // three ways: count_mantissa_bits over baps, the tally of a mask, and the
-// baps derived from a reused mask.
+// baps derived from a reused mask; and that payload as write_mantissas packs it.
 
 #include "ac3/bit_allocation.h"
 
@@ -15,21 +15,11 @@
 
 #include "ac3/bit_allocation_tables.h"
 #include "ac3/exponents.h"
+#include "ac3/mantissa_quantiser.h"
 #include "ac3/mantissa_tally.h"
 
 namespace oskavi {
 namespace {
-
-BitAllocParams codes(uint8_t csnroffst, uint8_t fsnroffst) {
-    BitAllocParams p;  // defaults are the encoder's codes 2, 1, 1, 2, 4, 4
-    p.csnroffst = csnroffst;
-    p.fsnroffst = fsnroffst;
-    return p;
-}
-
-uint32_t bits_of(std::initializer_list<const BapVector*> channels) {
-    return count_mantissa_bits(std::vector<const BapVector*>(channels));
-}
 
 // For every SNR offset pair, over random spectra of all three range kinds:
 // baps derived from a reused mask equal a fresh allocation, the tally of the
@@ -45,29 +35,24 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
             x = static_cast<uint8_t>(trial % 2 == 0 ? e : rng() % 25);
         }
         const uint32_t end = 73 + 3 * static_cast<uint32_t>(rng() % 61);
-        const auto fleak = static_cast<uint8_t>(rng() % 8);
-        const auto sleak = static_cast<uint8_t>(rng() % 8);
-        const auto fbw = std::span(exps).first(end);
-        const auto lfe = std::span(exps).first(7);
-        const auto cpl = std::span(exps).first(217);
+        const auto fleak = static_cast<uint8_t>(rng() % 8), sleak = static_cast<uint8_t>(rng() % 8);
+        const auto fbw = std::span(exps).first(end), lfe = std::span(exps).first(7), cpl = std::span(exps).first(217);
         const struct {
             BitAllocationMask mask;
             std::function<BapVector(const BitAllocParams&)> direct;
         } ranges[] = {
-            {compute_allocation_mask(fbw, 0, end, codes(0, 0)), [&](auto& p) { return allocate_bits(fbw, 0, end, p); }},
-            {compute_allocation_mask(lfe, 0, 7, codes(0, 0)), [&](auto& p) { return allocate_bits(lfe, 0, 7, p); }},
-            {compute_coupling_allocation_mask(cpl, 109, 217, codes(0, 0), fleak, sleak),
+            {compute_allocation_mask(fbw, 0, end, {}), [&](auto& p) { return allocate_bits(fbw, 0, end, p); }},
+            {compute_allocation_mask(lfe, 0, 7, {}), [&](auto& p) { return allocate_bits(lfe, 0, 7, p); }},
+            {compute_coupling_allocation_mask(cpl, 109, 217, {}, fleak, sleak),
              [&](auto& p) { return allocate_coupling_bits(cpl, 109, 217, p, fleak, sleak); }},
         };
         for (const auto& range : ranges) {
             const BitAllocationMask& m = range.mask;
-            for (int f = 0; f <= 15; ++f) {
-                for (int c = 0; c <= 63; ++c) {
-                    const auto cs = static_cast<uint8_t>(c);
-                    const auto fs = static_cast<uint8_t>(f);
+            for (uint8_t fs = 0; fs <= 15; ++fs) {
+                for (uint8_t cs = 0; cs <= 63; ++cs) {
                     const BapVector baps = baps_from_mask(m, cs, fs);
-                    ASSERT_EQ(baps.values, range.direct(codes(cs, fs)).values);
-                    const uint32_t bits = bits_of({&baps});
+                    ASSERT_EQ(baps.values, range.direct(BitAllocParams{.csnroffst = cs, .fsnroffst = fs}).values);
+                    const uint32_t bits = count_mantissa_bits(std::vector<const BapVector*>{&baps});
                     ASSERT_EQ(tally_bits(tally_mantissas(m, cs, fs)), bits);
                     ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs)), bits);
                     std::vector<uint8_t> written(256, 99);
@@ -96,26 +81,76 @@ TEST(BitAllocation, ShapedSetsTallyStepByStepAsBinByBin) {
             ASSERT_EQ(shape_exponents(std::span(raw).first(end), strategy, end, shaped), set.group_count);
             ASSERT_EQ(shaped, set.exponents);
             const auto coded = std::span<const uint8_t>(set.exponents.data(), end);
-            const BitAllocationMask m = compute_allocation_mask(coded, 0, end, codes(0, 0));
+            const BitAllocationMask m = compute_allocation_mask(coded, 0, end, {});
             std::array<int32_t, 50> band_mask;
-            ASSERT_EQ(compute_band_mask(coded, 0, end, codes(0, 0), band_mask), m.floor);
+            ASSERT_EQ(compute_band_mask(coded, 0, end, {}, band_mask), m.floor);
             const int bands = a52::masktab[end - 1] + 1;
             ASSERT_TRUE(std::equal(band_mask.begin(), band_mask.begin() + bands, m.mask.begin()));
             const uint32_t group_size = strategy == kExpD15 ? 1 : strategy == kExpD25 ? 2 : 4;
-            for (int f = 0; f <= 15; ++f) {
-                for (int c = 0; c <= 63; ++c) {
-                    const auto cs = static_cast<uint8_t>(c);
-                    const auto fs = static_cast<uint8_t>(f);
+            for (uint8_t fs = 0; fs <= 15; ++fs) {
+                for (uint8_t cs = 0; cs <= 63; ++cs) {
                     const MantissaTally plain = tally_mantissas(m, cs, fs);
                     const MantissaTally stepped =
                         tally_stepped_mantissas(set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs);
                     ASSERT_TRUE(stepped.bap1 == plain.bap1 && stepped.bap2 == plain.bap2 &&
                                 stepped.bap4 == plain.bap4 && stepped.bits == plain.bits)
-                        << int{strategy} << " " << c << " " << f << " " << end;
+                        << int{strategy} << " " << int{cs} << " " << int{fs} << " " << end;
                 }
             }
         }
     }
+}
+
+constexpr uint32_t kLevels[6] = {0, 3, 5, 7, 11, 15};
+
+// Normalised value that a symmetric quantiser of L levels reconstructs for k.
+double level(uint32_t levels, uint32_t k) { return (2.0 * k - (levels - 1.0)) / levels; }
+
+uint32_t bits_at(const std::vector<uint8_t>& bytes, uint32_t pos, uint32_t width) {
+    uint32_t v = 0;
+    for (uint32_t p = pos; p < pos + width; ++p) v = (v << 1) | ((bytes.at(p / 8) >> (7 - p % 8)) & 1u);
+    return v;
+}
+
+// One channel record over its own vectors: level codes for bap 1..5.
+struct Channel {
+    std::vector<double> coefficients;
+    std::vector<uint8_t> exponents, baps;
+
+    Channel& add(uint8_t bap, uint32_t code) {
+        baps.push_back(bap);
+        exponents.push_back(0);
+        coefficients.push_back(bap >= 1 && bap <= 5 ? level(kLevels[bap], code) : 0.0);
+        return *this;
+    }
+    ChannelMantissas record() const { return {coefficients, exponents, baps}; }
+};
+
+BitWriter write(const Channel& channel) {
+    const ChannelMantissas records[] = {channel.record()};
+    BitWriter writer;
+    write_mantissas(writer, records);
+    return writer;
+}
+
+TEST(WriteMantissas, GroupsAreWrittenAtTheirFirstMemberAndCompletedWithZeroCodes) {
+    Channel ch;
+    ch.add(1, 0).add(1, 2).add(3, 6).add(1, 1).add(0, 0).add(1, 2);  // fourth bap 1 opens a second group
+    const BitWriter w = write(ch);
+    ASSERT_EQ(w.bit_count, 5u + 3u + 5u);
+    EXPECT_EQ(bits_at(w.bytes, 0, 5), 7u);   // 9 * 0 + 3 * 2 + 1
+    EXPECT_EQ(bits_at(w.bytes, 5, 3), 6u);   // ungrouped bap 3
+    EXPECT_EQ(bits_at(w.bytes, 8, 5), 22u);  // 9 * 2 + 3 * 1 + 1: completed by two zero codes
+    BapVector baps;
+    for (uint8_t b : ch.baps) baps.values[baps.size++] = b;
+    EXPECT_EQ(count_mantissa_bits(std::vector<const BapVector*>{&baps}), w.bit_count);
+
+    const BitWriter four = write(Channel().add(4, 3));
+    ASSERT_EQ(four.bit_count, 7u);
+    EXPECT_EQ(bits_at(four.bytes, 0, 7), 38u);  // 11 * 3 + 5
+    const BitWriter two = write(Channel().add(2, 4));
+    ASSERT_EQ(two.bit_count, 7u);
+    EXPECT_EQ(bits_at(two.bytes, 0, 7), 112u);  // 25 * 4 + 5 * 2 + 2
 }
 
 }  // namespace

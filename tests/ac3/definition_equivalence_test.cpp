@@ -13,8 +13,9 @@
 #include <limits>
 #include <random>
 #include <span>
-#include <utility>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ac3/bit_allocation_tables.h"
@@ -49,25 +50,21 @@ ExponentSet exponent_set_by_definition(std::span<const uint8_t> e, uint8_t strat
     bool changed = true;
     while (changed) {
         changed = false;
-        for (uint32_t i = 1; i <= d; ++i) {
+        for (uint32_t i = 1; i <= d; ++i)
             if (r[i] > std::min(r[i - 1] + 2, 24)) r[i] = std::min(r[i - 1] + 2, 24), changed = true;
-        }
-        for (uint32_t i = d; i >= 1; --i) {
+        for (uint32_t i = d; i >= 1; --i)
             if (r[i - 1] > std::min(r[i] + 2, 24)) r[i - 1] = std::min(r[i] + 2, 24), changed = true;
-        }
     }
     ExponentSet set;
     set.exponents.fill(24);
     set.exponents[0] = static_cast<uint8_t>(r[0]);
-    for (uint32_t i = 0; i < d; ++i) {
+    for (uint32_t i = 0; i < d; ++i)
         for (uint32_t k = i * g + 1; k < std::min(i * g + g + 1, n); ++k) set.exponents[k] = static_cast<uint8_t>(r[i + 1]);
-    }
     set.absolute_exponent = static_cast<uint8_t>(r[0]);
     set.group_count = static_cast<uint8_t>(groups);
-    for (uint32_t j = 0; j < groups; ++j) {
+    for (uint32_t j = 0; j < groups; ++j)
         set.group_codes[j] = static_cast<uint8_t>(25 * (r[3 * j + 1] - r[3 * j] + 2) +
                                                   5 * (r[3 * j + 2] - r[3 * j + 1] + 2) + (r[3 * j + 3] - r[3 * j + 2] + 2));
-    }
     return set;
 }
 
@@ -84,9 +81,8 @@ std::vector<int> decode_like_a52(const ExponentSet& set, uint32_t n) {
         const int code = set.group_codes[j];
         for (int delta : {code / 25 - 2, (code % 25) / 5 - 2, code % 5 - 2}) {
             exponent += delta;
-            for (uint32_t i = 0; i < step; ++i, ++bin) {
+            for (uint32_t i = 0; i < step; ++i, ++bin)
                 if (bin < n) decoded[bin] = exponent;
-            }
         }
     }
     return decoded;
@@ -110,11 +106,8 @@ uint32_t quantise_by_definition(double value, int exponent, uint8_t bap) {
 
 // Coordinate of cplcoexp index / 16 and cplcomant index % 16 under a master shift.
 double coordinate_value(int index, int mstrcplco) {
-    const int e = index / 16;
-    const int k = index % 16;
-    double value = e == 15 ? k / 16.0 : (k + 16) / 32.0;
-    for (int s = 0; s < e + 3 * mstrcplco; ++s) value *= 0.5;
-    return value;
+    const int e = index / 16, k = index % 16;
+    return std::ldexp(e == 15 ? k / 16.0 : (k + 16) / 32.0, -(e + 3 * mstrcplco));
 }
 
 // Every coordinate of one master shift, scanned in index order for the first
@@ -125,10 +118,7 @@ int coordinate_by_scan(double target, int mstrcplco) {
     int best_index = 0;
     for (int index = 0; index < 256; ++index) {
         const double r = (coordinate_value(index, mstrcplco) - target) / scale;
-        if (r * r < best) {
-            best = r * r;
-            best_index = index;
-        }
+        if (r * r < best) best = r * r, best_index = index;
     }
     return best_index;
 }
@@ -171,9 +161,8 @@ TEST(DefinitionEquivalence, ExponentSetsMatchTheRepeatedPassDefinition) {
             const ExponentSet fast = prepare_exponent_set(e, strategy, n);
             const ExponentSet slow = exponent_set_by_definition(e, strategy, n);
             SCOPED_TRACE(std::to_string(trial) + " strategy " + std::to_string(strategy) + " n " + std::to_string(n));
-            ASSERT_EQ(fast.exponents, slow.exponents);
-            ASSERT_EQ(fast.absolute_exponent, slow.absolute_exponent);
-            ASSERT_EQ(fast.group_count, slow.group_count);
+            ASSERT_EQ(std::tuple(fast.exponents, fast.absolute_exponent, fast.group_count),
+                      std::tuple(slow.exponents, slow.absolute_exponent, slow.group_count));
             ASSERT_TRUE(std::equal(fast.group_codes.begin(), fast.group_codes.begin() + fast.group_count,
                                    slow.group_codes.begin()));
             // A decoder reading the codes rebuilds the exponents of every bin
@@ -226,8 +215,7 @@ TEST(DefinitionEquivalence, CouplingCoordinatesMatchTheFullScan) {
     for (int i = 0; i < 20000; ++i) {
         std::vector<double> targets(1 + rng() % 9);
         for (double& t : targets) {
-            const double a = candidates[rng() % candidates.size()];
-            const double b = candidates[rng() % candidates.size()];
+            const double a = candidates[rng() % candidates.size()], b = candidates[rng() % candidates.size()];
             switch (rng() % 5) {
                 case 0: t = a; break;                                          // exactly representable
                 case 1: t = (a + b) / 2.0; break;                              // half-way between two

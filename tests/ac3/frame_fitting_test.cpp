@@ -16,13 +16,10 @@ namespace oskavi {
 namespace {
 
 PcmBuffer test_pcm(uint32_t channels) {
-    tools::SignalShape shape;
-    shape.channels = channels;
-    shape.seconds = 0.2;
     const ChannelLayout layout = channels == 1   ? ChannelLayout::Mono
                                  : channels == 2 ? ChannelLayout::Stereo
                                                  : ChannelLayout::Surround51;
-    return PcmBuffer{48000, channels, layout, tools::make_test_signal(shape)};
+    return PcmBuffer{48000, channels, layout, tools::make_test_signal({48000, channels, 0.2})};
 }
 
 // One frame of the test signal through the encoder's own analysis and planning.
@@ -31,20 +28,19 @@ struct PlannedFrame {
     FramePlan plan;
 };
 
-PlannedFrame planned_frame(const PcmBuffer& pcm, uint64_t index, const EncoderSettings& settings,
-                           bool exponent_adaptation) {
+PlannedFrame planned_frame(const PcmBuffer& pcm, uint64_t index, const EncoderSettings& settings) {
     PlannedFrame frame;
     const PcmView source{pcm.samples, pcm.channels, pcm.layout};
     analyse_frame_blocks(source, static_cast<int64_t>(index) * kBlocksPerFrame, settings, frame.blocks);
     const CouplingPlan coupling = couple_and_rematrix(frame.blocks, pcm.channels, settings);
-    frame.plan = plan_frame_exponents(frame.blocks, pcm.channels, coupling, settings.bitrate_kbps, exponent_adaptation);
+    frame.plan = plan_frame_exponents(frame.blocks, pcm.channels, coupling, settings.bitrate_kbps,
+                                      settings.exponent_adaptation);
     return frame;
 }
 
 TEST(FrameFitting, ChoosesTheLargestFittingOffsetAndBothProbesAgree) {
     const struct {
-        uint32_t channels;
-        uint32_t kbps;
+        uint32_t channels, kbps;
     } cases[] = {{1, 64}, {2, 96}, {2, 192}, {2, 640}, {6, 384}};
     int below_top = 0;  // searches that ended below 63, where the next step must fail
     for (const auto& c : cases) {
@@ -54,7 +50,7 @@ TEST(FrameFitting, ChoosesTheLargestFittingOffsetAndBothProbesAgree) {
         for (uint64_t index : {1u, 4u}) {
             SCOPED_TRACE(std::to_string(c.channels) + " channels at " + std::to_string(c.kbps) + ", frame " +
                          std::to_string(index));
-            const PlannedFrame planned = planned_frame(pcm, index, settings, true);
+            const PlannedFrame planned = planned_frame(pcm, index, settings);
             const FrameContext frame{planned.blocks, planned.plan, c.kbps, -31, c.channels};
             int largest = -1;
             for (int cs = 0; cs <= kMaxCsnroffst; ++cs) {
@@ -86,7 +82,7 @@ TEST(FrameFitting, AFrameThatCannotFitIsReportedByType) {
     const PcmBuffer pcm = test_pcm(6);
     EncoderSettings settings;
     settings.bitrate_kbps = 32;
-    const PlannedFrame planned = planned_frame(pcm, 1, settings, true);
+    const PlannedFrame planned = planned_frame(pcm, 1, settings);
     const FrameContext frame{planned.blocks, planned.plan, 32, -31, 6};
     EXPECT_FALSE(probe_fit(frame, 0, nullptr, false));
     EXPECT_THROW(fit_frame(frame, false), FrameUnfittable);

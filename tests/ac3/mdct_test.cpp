@@ -44,11 +44,10 @@ LongDouble mdct_by_definition(const Block& x, int first, int length, int k, int 
 // (alpha -1) at even outputs, the second (alpha +1) at odd outputs.
 std::vector<LongDouble> reference(const Block& x, bool short_pair) {
     std::vector<LongDouble> out(256);
-    for (int k = 0; k < 256; ++k) {
+    for (int k = 0; k < 256; ++k)
         out[static_cast<std::size_t>(k)] = short_pair ? (k % 2 == 0 ? mdct_by_definition(x, 0, 256, k / 2, 0)
                                                                     : mdct_by_definition(x, 256, 256, k / 2, 2))
                                                       : mdct_by_definition(x, 0, 512, k, 1);
-    }
     return out;
 }
 
@@ -61,8 +60,7 @@ LongDouble max_error(const MdctOutput& got, const std::vector<LongDouble>& want)
 TEST(Mdct, FastAndDensePathsMatchTheDefiningSums) {
     for (unsigned seed = 1; seed <= 2; ++seed) {
         const Block x = random_block(seed);
-        const auto want_long = reference(x, false);
-        const auto want_short = reference(x, true);
+        const auto want_long = reference(x, false), want_short = reference(x, true);
         EXPECT_GT(std::fabs(want_long[3]) + std::fabs(want_long[200]), 1e-3L);  // something to compare
         EXPECT_LT(max_error(mdct_long_fast(x), want_long), kTolerance) << seed;
         EXPECT_LT(max_error(mdct_long_dense(x), want_long), kTolerance) << seed;

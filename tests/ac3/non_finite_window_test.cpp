@@ -26,15 +26,14 @@ TEST(NonFiniteWindow, NanCodesAsSilenceAndInfinityAsFullScale) {
     constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
     constexpr float kInf = std::numeric_limits<float>::infinity();
     TempDirectory dir;
-    struct Case {
+    const struct {
         uint32_t channels;
         ChannelLayout layout;
         uint32_t bitrate_kbps;
-    };
-    for (const Case& c : {Case{1, ChannelLayout::Mono, 96}, Case{2, ChannelLayout::Stereo, 192},
-                          Case{2, ChannelLayout::Stereo, 448}, Case{6, ChannelLayout::Surround51, 640}}) {
+    } cases[] = {{1, ChannelLayout::Mono, 96}, {2, ChannelLayout::Stereo, 192}, {2, ChannelLayout::Stereo, 448},
+                 {6, ChannelLayout::Surround51, 640}};
+    for (const auto& c : cases) {
         std::vector<float> hostile = tools::make_test_signal({48000, c.channels, 0.04, 0.6, true, 9});
-        hostile.resize(size_t{kFrameWindowFrames} * c.channels);
         std::vector<float> tame = hostile;
         for (size_t i = 3; i < hostile.size(); i += 101) {
             const float special = (i / 101) % 3 == 0 ? kNan : (i / 101) % 3 == 1 ? kInf : -kInf;

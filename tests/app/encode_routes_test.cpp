@@ -1,14 +1,13 @@
 // The built binary's two routes on inputs the golden set does not hold: the
 // streaming route writes the bytes of the whole-file route, and silent inputs
-// become repeats of the one silent frame on every route.
+// become repeats of the one silent frame on every route (plain 48 kHz silence
+// on both routes is in the golden set).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "ac3/frame_encoder.h"
 #include "tests/support/ac3_decode.h"
@@ -19,7 +18,6 @@
 namespace oskavi::test {
 namespace {
 
-using Args = std::vector<std::string>;
 using Samples = std::vector<float>;
 
 // Every channel in `which` rescaled to peak at `peak`.
@@ -75,13 +73,8 @@ TEST(EncodeRoutes, StreamingWritesTheBytesOfTheWholeFileRoute) {
         c.shape(samples, c.rate);
         const std::string input = dir.file(name + ".wav");
         tools::write_wav(input, samples, c.rate, c.channels, c.bits);
-        Args streaming = {input, dir.file(name + "s.ac3")};
-        streaming.insert(streaming.end(), c.options.begin(), c.options.end());
-        Args whole = streaming;
-        whole[1] = dir.file(name + "w.ac3");
-        whole.push_back("--no-streaming");
-        const ProcessResult s = run_oskavi(streaming);
-        const ProcessResult w = run_oskavi(whole);
+        const ProcessResult s = run_oskavi(joined({input, dir.file(name + "s.ac3")}, c.options));
+        const ProcessResult w = run_oskavi(joined({input, dir.file(name + "w.ac3"), "--no-streaming"}, c.options));
         ASSERT_EQ(s.exit_code + w.exit_code, 0) << name << s.err << w.err;
         EXPECT_NE(s.out.find("Processing: stateful streaming"), std::string::npos) << name;
         EXPECT_EQ(w.out.find("stateful streaming"), std::string::npos) << name;
@@ -92,19 +85,17 @@ TEST(EncodeRoutes, StreamingWritesTheBytesOfTheWholeFileRoute) {
             EXPECT_NE(outputs.back(), outputs[c.differs_from]) << name;
         }
     }
-    EXPECT_EQ(decode_ac3(dir.file("7s.ac3"), 6).errors, "");  // matrix with a bass-managed LFE
+    EXPECT_EQ(decode_ac3(dir.file("7s.ac3")).errors, "");  // matrix with a bass-managed LFE
 }
 
 TEST(EncodeRoutes, SilentInputsRepeatTheSilentFrameOnEveryRoute) {
     struct Case {
         uint32_t channels, rate, bits, frames;
-        float level;  // every sample; 1e-12 is within the silence threshold
+        float level;  // every sample; 1e-12 is within the silence threshold, twice that is sound
         Args options;
         uint32_t ac3_channels, ac3_frames;
     };
     const Case cases[] = {
-        {2, 48000, 16, 4000, 0.0f, {}, 2, 3},
-        {2, 48000, 16, 4000, 0.0f, {"--no-streaming", "--bitrate", "96"}, 2, 3},
         {1, 48000, 32, 4000, 1e-12f, {"--no-streaming"}, 1, 3},
         {2, 48000, 32, 1536, 1e-12f, {}, 2, 1},
         {8, 44100, 16, 10000, 0.0f, {}, 6, 8},  // 10884 frames at 48 kHz
@@ -112,30 +103,21 @@ TEST(EncodeRoutes, SilentInputsRepeatTheSilentFrameOnEveryRoute) {
         {2, 44100, 16, 22050, 0.0f, {"--matrix-decode"}, 6, 17},  // 20 ms of rear delay: 24960 frames
         {2, 44100, 16, 22050, 0.0f, {"--matrix-decode", "--no-streaming"}, 6, 17},
         {2, 48000, 16, 0, 0.0f, {}, 2, 1},  // an empty data chunk, which only the streaming reader takes
+        {1, 48000, 32, 4000, 2e-12f, {}, 1, 3},
     };
     TempDirectory dir;
     for (const Case& c : cases) {
         const std::string input = dir.file("silent.wav");
         tools::write_wav(input, Samples(size_t{c.channels} * c.frames, c.level), c.rate, c.channels, c.bits);
-        Args args = {input, dir.file("silent.ac3"), "--quiet"};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        const ProcessResult r = run_oskavi(args);
+        const ProcessResult r = run_oskavi(joined({input, dir.file("silent.ac3"), "--quiet"}, c.options));
         ASSERT_EQ(r.exit_code, 0) << r.err;
-        EncoderSettings settings;
-        if (c.options.size() == 3) settings.bitrate_kbps = 96;
-        const std::vector<uint8_t> frame = make_silent_frame(c.ac3_channels, settings);
+        const std::vector<uint8_t> frame = make_silent_frame(c.ac3_channels, EncoderSettings{});
         std::vector<uint8_t> expected;
         for (uint32_t f = 0; f < c.ac3_frames; ++f) expected.insert(expected.end(), frame.begin(), frame.end());
-        EXPECT_EQ(file_bytes(dir.file("silent.ac3")), expected) << &c - cases;
+        const std::vector<uint8_t> written = file_bytes(dir.file("silent.ac3"));
+        ASSERT_EQ(written.size(), expected.size()) << &c - cases;
+        EXPECT_EQ(written == expected, c.level < 2e-12f) << &c - cases;
     }
-    // Twice the threshold is sound, and is encoded as such.
-    const std::string input = dir.file("faint.wav");
-    tools::write_wav(input, Samples(4000, 2e-12f), 48000, 1, 32);
-    ASSERT_EQ(run_oskavi({input, dir.file("faint.ac3"), "--quiet"}).exit_code, 0);
-    const std::vector<uint8_t> faint = file_bytes(dir.file("faint.ac3"));
-    const std::vector<uint8_t> silent = make_silent_frame(1, EncoderSettings{});
-    ASSERT_EQ(faint.size(), 3 * silent.size());
-    EXPECT_FALSE(std::equal(silent.begin(), silent.end(), faint.begin()));
 }
 
 }  // namespace

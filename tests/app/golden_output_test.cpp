@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,13 +22,11 @@ namespace {
 
 const std::string kHashFile = std::string(OSKAVI_SOURCE_DIR) + "/tests/golden/hashes.txt";
 
+// Recorded hash by case name (a case without one looks up as "").
 std::map<std::string, std::string> recorded_hashes() {
     std::map<std::string, std::string> hashes;
     std::ifstream in(kHashFile);
-    for (std::string line; std::getline(in, line);) {
-        const auto space = line.find(' ');
-        if (space != std::string::npos) hashes[line.substr(0, space)] = line.substr(space + 1);
-    }
+    for (std::string name, hash; in >> name && std::getline(in >> std::ws, hash);) hashes[name] = hash;
     return hashes;
 }
 
@@ -41,37 +38,25 @@ TEST(GoldenOutput, EveryCaseHashesAsRecorded) {
     const std::vector<GoldenCase> cases = golden_cases();
     ASSERT_GT(cases.size(), 50u);
     const TempDirectory dir;
-    std::ostringstream now;
-    for (const GoldenCase& c : cases) now << c.name << ' ' << golden_run_hash(dir, c, {kOneThread}) << '\n';
-
     if (std::getenv("OSKAVI_GOLDEN_UPDATE") != nullptr) {
-        std::ofstream(kHashFile) << now.str();
+        std::ofstream out(kHashFile);
+        for (const GoldenCase& c : cases) out << c.name << ' ' << golden_run_hash(dir, c, {kOneThread}) << '\n';
         GTEST_SKIP() << "hashes rewritten to " << kHashFile;
     }
-    const auto recorded = recorded_hashes();
-    std::istringstream lines(now.str());
-    for (std::string line; std::getline(lines, line);) {
-        const std::string name = line.substr(0, line.find(' '));
-        const auto it = recorded.find(name);
-        ASSERT_NE(it, recorded.end()) << "no recorded hash for " << name;
-        EXPECT_EQ(line.substr(name.size() + 1), it->second) << "case " << name;
-    }
-    EXPECT_EQ(recorded.size(), cases.size());
+    auto hashes = recorded_hashes();
+    EXPECT_EQ(hashes.size(), cases.size());
+    for (const GoldenCase& c : cases) EXPECT_EQ(golden_run_hash(dir, c, {kOneThread}), hashes[c.name]) << "case " << c.name;
 }
 
 // Frames are encoded on a pool of threads and written in order: every thread
 // count gives the one-thread bytes and console text, on every route.
 TEST(GoldenOutput, EveryThreadCountHashesAsRecorded) {
-    const std::vector<GoldenCase> cases = golden_cases();
-    const auto recorded = recorded_hashes();
+    auto hashes = recorded_hashes();
     const TempDirectory dir;
     for (const char* threads : {"2", "3", "8", "64"}) {
-        for (const GoldenCase& c : cases) {
-            const auto it = recorded.find(c.name);
-            ASSERT_NE(it, recorded.end()) << "no recorded hash for " << c.name;
-            EXPECT_EQ(golden_run_hash(dir, c, {{"OSKAVI_THREADS", threads}}), it->second)
+        for (const GoldenCase& c : golden_cases())
+            EXPECT_EQ(golden_run_hash(dir, c, {{"OSKAVI_THREADS", threads}}), hashes[c.name])
                 << "case " << c.name << " with " << threads << " threads";
-        }
     }
 }
 

@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "app/thread_count.h"
 #include "tests/support/error_of.h"
@@ -30,27 +28,22 @@ TEST(ThreadControl, ReadsWholeNumbersAndCapsThem) {
     EXPECT_EQ(encoding_threads("007", 6), 7u);
     EXPECT_EQ(encoding_threads("64", 6), 64u);
     EXPECT_EQ(encoding_threads("65", 6), kMaxEncodingThreads);
-    EXPECT_EQ(kMaxEncodingThreads, 64u);
     EXPECT_EQ(encoding_threads("99999999999999999999999999", 6), kMaxEncodingThreads);
     for (const char* bad : {"", "0", "000", "-1", "+2", "1.5", "abc", "2x", " 2", "2 ", "0x10"})
         EXPECT_EQ(error_of([&] { encoding_threads(std::string(bad), 6); }), kRefusal) << '"' << bad << '"';
 }
 
+// Which values are refused is encoding_threads' to show; the binary reads
+// the variable before it prints or creates anything, on both routes.
 TEST(ThreadControl, RefusedValuesStopTheRunBeforeAnyOutput) {
     const TempDirectory dir;
     const std::string input = dir.file("in.wav");
     tools::write_wav(input, tools::make_test_signal({48000, 2, 0.2, 0.6, true, 1}), 48000, 2, 16);
-    const std::string output = dir.file("out.ac3");
-    for (const char* bad : {"", "0", "-1", "1.5", "abc", "2x"}) {
-        for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--no-streaming"}}) {
-            std::vector<std::string> args{input, output};
-            args.insert(args.end(), extra.begin(), extra.end());
-            const ProcessResult r = run_oskavi(args, {{"OSKAVI_THREADS", bad}});
-            EXPECT_EQ(r.exit_code, 2) << '"' << bad << '"';
-            EXPECT_EQ(r.err, "Error: " + kRefusal + "\n") << '"' << bad << '"';
-            EXPECT_EQ(r.out, "") << '"' << bad << '"';
-            EXPECT_FALSE(std::filesystem::exists(output)) << '"' << bad << '"';
-        }
+    const std::pair<const char*, Args> cases[] = {{"", {}}, {"0", {"--no-streaming"}}, {"2x", {}}};
+    for (const auto& [bad, route] : cases) {
+        const ProcessResult r = run_oskavi(joined({input, dir.file("out.ac3")}, route), {{"OSKAVI_THREADS", bad}});
+        EXPECT_EQ(outcome(r), refusal(kRefusal)) << '"' << bad << '"';
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.ac3"))) << '"' << bad << '"';
     }
 }
 
@@ -60,13 +53,11 @@ TEST(ThreadControl, MidStreamFailureLeavesTheOneThreadPartialFile) {
     const TempDirectory dir;
     const std::string input = dir.file("in.wav");
     tools::write_wav(input, tools::make_test_signal({48000, 6, 3.0, 0.6, true, 1}), 48000, 6, 24);
-    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--no-streaming"}}) {
+    for (const char* route : {"--quiet", "--no-streaming"}) {
         std::vector<std::vector<uint8_t>> partial;
         for (const char* threads : {"1", "4"}) {
             const std::string output = dir.file(std::string("out") + threads + ".ac3");
-            std::vector<std::string> args{input, output, "--bitrate", "40"};
-            args.insert(args.end(), extra.begin(), extra.end());
-            const ProcessResult r = run_oskavi(args, {{"OSKAVI_THREADS", threads}});
+            const ProcessResult r = run_oskavi({input, output, "--bitrate", "40", route}, {{"OSKAVI_THREADS", threads}});
             EXPECT_EQ(r.exit_code, 2) << threads << " threads";
             EXPECT_EQ(r.err, "Error: unable to fit AC-3 frame even at zero SNR allocation\n") << threads << " threads";
             partial.push_back(file_bytes(output));
@@ -80,20 +71,19 @@ TEST(ThreadControl, MidStreamFailureLeavesTheOneThreadPartialFile) {
 // figure the kernel keeps for a process started by a small parent: a child
 // started straight from this test process would inherit this process's size
 // at exec).
-uint64_t oskavi_peak_rss_kib(const TempDirectory& dir, const std::vector<std::string>& args,
-                             const std::string& threads) {
+uint64_t oskavi_peak_rss_kib(const TempDirectory& dir, const Args& args, const std::string& threads) {
     const std::string report = dir.file("rss.txt");
-    std::vector<std::string> argv{"/usr/bin/time", "-f", "%M", "-o", report, oskavi_binary()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const ProcessResult r = run_process(argv, {{"OSKAVI_THREADS", threads}});
+    const ProcessResult r = run_process(joined({"/usr/bin/time", "-f", "%M", "-o", report, oskavi_binary()}, args),
+                                        {{"OSKAVI_THREADS", threads}});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    const std::vector<uint8_t> text = file_bytes(report);
-    return std::stoull(std::string(text.begin(), text.end()));
+    return std::stoull(file_text(report));
 }
 
 // The streaming routes hold a bounded number of frame windows (a few per
-// worker), so the peak resident size stays small whatever the input length
-// and the thread count.
+// worker) and a sample workspace that does not grow with the input (the 7.1
+// input held as samples would take 59 MiB), so the peak resident size stays small
+// whatever the input length and the thread count. The workspace figure
+// itself is in the golden set's reports.
 TEST(ThreadControl, StreamingPeakMemoryStaysBounded) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's shadow memory swamps the figure";
@@ -108,9 +98,8 @@ TEST(ThreadControl, StreamingPeakMemoryStaysBounded) {
         const uint64_t preprocess = oskavi_peak_rss_kib(dir, {surround, dir.file("71.ac3"), "--quiet"}, threads);
         const uint64_t matrix =
             oskavi_peak_rss_kib(dir, {stereo, dir.file("20.ac3"), "--quiet", "--matrix-decode"}, threads);
-        EXPECT_GT(preprocess, 0u);
+        EXPECT_GT(std::min(preprocess, matrix), 0u);
         EXPECT_LE(preprocess, kLimitKib) << "7.1 input, " << threads << " threads";
-        EXPECT_GT(matrix, 0u);
         EXPECT_LE(matrix, kLimitKib) << "matrix decode, " << threads << " threads";
     }
 }

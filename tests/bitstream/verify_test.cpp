@@ -42,16 +42,13 @@ TEST(VerifyPeerStreams, EveryRateAndLayoutVerifies) {
             }
             const size_t size = file_bytes(path).size();
             ASSERT_EQ(size % (kbps * 4), 0u) << kbps;  // 4 bytes per kbit/s at 48 kHz
-            const ProcessResult r = run_oskavi({"--verify", path});
-            EXPECT_EQ(r.exit_code, 0);
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.out, "AC-3 verify:  " + std::to_string(size / (kbps * 4)) + " frame(s), 48 kHz, " +
-                                 std::to_string(kbps) + " kbps CBR, acmod " + std::to_string(acmod) + ", LFE " + lfe +
-                                 "\n"
-                                 "Structure:    sync/frame sizing/BSI headers valid\n"
-                                 "CRC:          CRC1 and full-frame CRC valid\n"
-                                 "Audio blocks: structural frame verification complete; use FFmpeg regression for "
-                                 "decode validation\n");
+            EXPECT_EQ(outcome(run_oskavi({"--verify", path})),
+                      "exit 0\nAC-3 verify:  " + std::to_string(size / (kbps * 4)) + " frame(s), 48 kHz, " +
+                          std::to_string(kbps) + " kbps CBR, acmod " + std::to_string(acmod) + ", LFE " + lfe +
+                          "\nStructure:    sync/frame sizing/BSI headers valid\n"
+                          "CRC:          CRC1 and full-frame CRC valid\n"
+                          "Audio blocks: structural frame verification complete; use FFmpeg regression for "
+                          "decode validation\n--\n");
             ++verified;
         }
     }
@@ -105,10 +102,7 @@ TEST(VerifyPeerStreams, DamagedCopiesFailWithExactMessages) {
     for (const auto& [bytes, message] : cases) {
         const std::string path = dir.file("bad.ac3");
         write_file_bytes(path, bytes);
-        const ProcessResult r = run_oskavi({"--verify", path});
-        EXPECT_EQ(r.exit_code, 2) << message;
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "Error: " + message + "\n");
+        EXPECT_EQ(outcome(run_oskavi({"--verify", path})), refusal(message));
     }
 }
 

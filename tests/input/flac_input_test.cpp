@@ -42,22 +42,14 @@ std::vector<float> scaled(const std::vector<int32_t>& samples, uint32_t bits) {
 
 // Encodes raw samples with the flac tool at 44.1 kHz and returns the file's path.
 std::string flac_file(const TempDirectory& dir, const std::string& name, const std::vector<int32_t>& samples,
-                      uint32_t channels, uint32_t bits, const std::vector<std::string>& extra = {}) {
+                      uint32_t channels, uint32_t bits) {
     const std::string raw = dir.file(name + ".raw");
     write_file_bytes(raw, pcm_bytes(samples, bits / 8));
-    std::vector<std::string> argv = {"flac", "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
-                                     "--channels=" + std::to_string(channels), "--bps=" + std::to_string(bits),
-                                     "--sample-rate=44100", "-o", dir.file(name + ".flac")};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    argv.push_back(raw);
-    const ProcessResult r = run_process(argv);
+    const ProcessResult r = run_process({"flac", "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
+                                         "--channels=" + std::to_string(channels), "--bps=" + std::to_string(bits),
+                                         "--sample-rate=44100", "-o", dir.file(name + ".flac"), raw});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return dir.file(name + ".flac");
-}
-
-FlacLibrarySearch only(const std::string& path) {
-    const std::filesystem::path p(path);
-    return FlacLibrarySearch{{p.parent_path().string() + "/"}, {p.filename().string()}, false};
 }
 
 TEST(FlacInput, DecodesEveryChannelCountAndDepthExactly) {
@@ -71,9 +63,7 @@ TEST(FlacInput, DecodesEveryChannelCountAndDepthExactly) {
         const std::vector<int32_t> samples = integer_signal(channels, 10000, bits);
         const std::string name = std::to_string(channels) + "ch" + std::to_string(bits);
         const PcmBuffer pcm = read_flac_file(flac_file(dir, name, samples, channels, bits));
-        EXPECT_EQ(pcm.sample_rate, 44100u) << name;
-        EXPECT_EQ(pcm.channels, channels) << name;
-        EXPECT_EQ(pcm.layout, layout) << name;
+        EXPECT_EQ(std::tuple(pcm.sample_rate, pcm.channels, pcm.layout), std::tuple(44100u, channels, layout)) << name;
         EXPECT_EQ(pcm.samples, scaled(samples, bits)) << name;
     }
     // Full-scale 24-bit values, through the extension dispatch (case-insensitive).
@@ -88,35 +78,34 @@ TEST(FlacInput, DecodeFailuresCarryTheirMessages) {
     EXPECT_EQ(error_of([&] { read_flac_file(flac_file(dir, "empty", {}, 2, 16)); }), "FLAC contained no audio frames");
     EXPECT_EQ(error_of([&] { read_flac_file(dir.file("absent.flac")); }), "libFLAC init failed: error opening file");
 
+    // Copies of a good file with the first `size` bytes kept and one of them changed.
+    const std::vector<int32_t> samples = integer_signal(2, 12000, 16);
+    const std::vector<uint8_t> whole = file_bytes(flac_file(dir, "whole", samples, 2, 16));
+    const auto damaged = [&](const std::string& name, size_t byte, uint8_t mask, size_t size) {
+        std::vector<uint8_t> bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        bytes[byte] ^= mask;
+        write_file_bytes(dir.file(name), bytes);
+        return dir.file(name);
+    };
     // A byte in the middle of the frames damaged: libFLAC reports the CRC
     // mismatch of that frame and, since 1.4, also the lost sync of its rescan
     // from inside it; the last report is the one that fails the decode.
-    const std::vector<int32_t> samples = integer_signal(2, 12000, 16);
-    const std::string crc = flac_file(dir, "crc", samples, 2, 16);
-    std::vector<uint8_t> bytes = file_bytes(crc);
-    bytes[bytes.size() / 2] ^= 0x5A;
-    write_file_bytes(crc, bytes);
+    const std::string crc = damaged("crc.flac", whole.size() / 2, 0x5A, whole.size());
     const std::string crc_message = error_of([&] { read_flac_file(crc); });
     EXPECT_TRUE(crc_message == "libFLAC decode error: frame CRC mismatch" ||
                 crc_message == "libFLAC decode error: lost sync")
         << crc_message;
-
     // STREAMINFO's MD5 signature is its last 16 bytes: after "fLaC" (4), the
     // block header (4) and 18 bytes of stream parameters.
-    const std::string md5 = flac_file(dir, "md5", samples, 2, 16);
-    bytes = file_bytes(md5);
-    bytes[4 + 4 + 18] ^= 0xFF;
-    write_file_bytes(md5, bytes);
+    const std::string md5 = damaged("md5.flac", 4 + 4 + 18, 0xFF, whole.size());
     EXPECT_EQ(error_of([&] { read_flac_file(md5); }), "libFLAC decode failed: MD5 signature mismatch");
     // Cut inside the padding block the flac tool writes after the metadata:
     // the stream ends before its first frame.
-    const std::vector<uint8_t> whole = file_bytes(flac_file(dir, "whole", samples, 2, 16));
-    const std::string cut = dir.file("cut.flac");
-    write_file_bytes(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + 2000));
+    const std::string cut = damaged("cut.flac", 0, 0, 2000);
     EXPECT_EQ(error_of([&] { read_flac_file(cut); }), "libFLAC decode failed: decoded 0 of 12000 declared samples");
 
     // Without FLAC__stream_decoder_set_md5_checking the signature is not checked.
-    const FlacLibrary required_only(only(kRequiredOnly));
+    const FlacLibrary required_only(FlacLibrarySearch{{kFixtures}, {"libflac_required_only.so"}, false});
     ASSERT_TRUE(required_only.available()) << required_only.error_message();
     EXPECT_EQ(required_only.entry_points().set_md5_checking, nullptr);
     EXPECT_EQ(flac_feature_text(required_only), "enabled (runtime libFLAC)");
@@ -134,11 +123,9 @@ TEST(FlacLibrarySearching, LibraryBesideTheExecutableComesFirst) {
 
     const ProcessResult features = run_process({binary, "--features"});
     EXPECT_EQ(lines_of(features.out).at(1), "FLAC input: unavailable (place libFLAC.dll beside oskavi.exe)");
-    const ProcessResult encode = run_process({binary, input, dir.file("out.ac3"), "--quiet"});
-    EXPECT_EQ(encode.exit_code, 2);
-    EXPECT_EQ(encode.err,
-              "Error: FLAC input requires libFLAC.dll at runtime: libFLAC missing required export: "
-              "FLAC__stream_decoder_finish\n");
+    EXPECT_EQ(outcome(run_process({binary, input, dir.file("out.ac3"), "--quiet"})),
+              refusal("FLAC input requires libFLAC.dll at runtime: libFLAC missing required export: "
+                      "FLAC__stream_decoder_finish"));
 
     // With the forwarding library in its place the same copy decodes.
     std::filesystem::copy_file(kRequiredOnly, dir.file("libFLAC.so.12"), std::filesystem::copy_options::overwrite_existing);

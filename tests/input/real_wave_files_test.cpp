@@ -18,21 +18,18 @@ namespace {
 
 TEST(RealWaveFiles, FfmpegAndSoxFilesMatchTheSourceSignal) {
     struct Case {
-        std::vector<std::string> tool;  // the command before the output path; "IN" is the float source
-        uint32_t channels;
-        uint32_t rate;
+        Args tool;  // the command before the output path; "IN" is the float source
+        uint32_t channels, rate;
         const char* name;
         ChannelLayout layout;
         double tolerance;  // one step of the stored format
     };
-    const auto ffmpeg = [](const char* codec, std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-i", "IN", "-c:a", codec};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return argv;
+    const auto ffmpeg = [](const char* codec, const Args& extra = {}) {
+        return joined({"ffmpeg", "-v", "error", "-y", "-i", "IN", "-c:a", codec}, extra);
     };
     const auto sox = [](const char* bits) {
         // -D: no dither, so each sample is the rounded source value.
-        return std::vector<std::string>{"sox", "-D", "IN", "-e", "signed-integer", "-b", bits};
+        return Args{"sox", "-D", "IN", "-e", "signed-integer", "-b", bits};
     };
     const double step16 = 1.0 / 32768.0;
     const double step24 = 1.0 / 8388608.0;  // also bounds 32-bit files made from float sources
@@ -51,15 +48,13 @@ TEST(RealWaveFiles, FfmpegAndSoxFilesMatchTheSourceSignal) {
         const std::vector<float> signal = tools::make_test_signal({c.rate, c.channels, 0.25, 0.6, true, 3});
         const std::string source = dir.file("source.wav");
         tools::write_wav(source, signal, c.rate, c.channels, 32);
-        std::vector<std::string> argv = c.tool;
+        Args argv = joined(c.tool, {dir.file(c.name)});
         std::replace(argv.begin(), argv.end(), std::string("IN"), source);
-        argv.push_back(dir.file(c.name));
         const ProcessResult made = run_process(argv);
         ASSERT_EQ(made.exit_code, 0) << made.err;
 
         const PcmBuffer pcm = read_input(dir.file(c.name));
-        EXPECT_EQ(pcm.sample_rate, c.rate) << c.name;
-        EXPECT_EQ(pcm.layout, c.layout) << c.name;
+        EXPECT_EQ(std::pair(pcm.sample_rate, pcm.layout), std::pair(c.rate, c.layout)) << c.name;
         ASSERT_EQ(pcm.samples.size(), signal.size()) << c.name;
         double worst = 0.0;
         for (size_t i = 0; i < signal.size(); ++i) worst = std::max(worst, std::fabs(double{pcm.samples[i]} - signal[i]));

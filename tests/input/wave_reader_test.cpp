@@ -27,51 +27,36 @@ const Bytes kFourBytes = {1, 0, 2, 0};
 std::vector<float> read_streaming(const std::string& path, uint64_t block_frames = 4096) {
     StreamingWaveReader reader;
     reader.open(path);
-    std::vector<float> all;
-    std::vector<float> block;
+    std::vector<float> all, block;
     while (reader.read_frames(block_frames, block)) all.insert(all.end(), block.begin(), block.end());
     return all;
 }
 
-Bytes rf64_sized_by_ds64(uint64_t data_size) {
-    return WaveBuilder("RF64")
-        .chunk("ds64", ds64_body(data_size))
-        .chunk("fmt ", kStereo16)
-        .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes)
-        .bytes();
-}
-
-Bytes with_tail(Bytes file, size_t extra) {
-    file.insert(file.end(), extra, 'x');
-    return file;
-}
-
 TEST(WaveReaderMessages, MalformedFilesWhereTheTwoReadersDiffer) {
-    struct Case {
-        const char* name;
+    Bytes five_trailing_bytes = canonical_wave(kStereo16, kFourBytes);
+    five_trailing_bytes.insert(five_trailing_bytes.end(), 5, 'x');
+    const std::string unaligned = "WAVE data size is not aligned to complete sample frames";
+    const struct {
         Bytes file;
-        std::string whole_file;
-        std::string streaming;
-    };
-    const std::vector<Case> cases = {
+        std::string whole_file, streaming;
+    } cases[] = {
         // Four to seven bytes after the last chunk hold an id but not its
         // size. The streaming reader stops at `data`.
-        {"five_trailing_bytes", with_tail(canonical_wave(kStereo16, kFourBytes), 5), "Unexpected end of WAVE file", ""},
+        {five_trailing_bytes, "Unexpected end of WAVE file", ""},
         // 12 x 0xFFFFFFFF entries must not wrap around to fit the chunk.
-        {"ds64_table_length", WaveBuilder("RF64").chunk("ds64", ds64_body(4, 0xFFFFFFFFu)).bytes(),
-         "Malformed RF64 ds64 table", "Malformed RF64 ds64 table"},
-        {"four_gibibytes", rf64_sized_by_ds64(uint64_t{1} << 32), "Audio data is too large for this build",
-         "Truncated WAVE/RF64 data chunk"},
-        {"partial_frame", canonical_wave(kStereo16, Bytes(6, 0)),
-         "WAVE data size is not aligned to complete sample frames",
-         "WAVE data size is not aligned to complete sample frames"},
+        {WaveBuilder("RF64").chunk("ds64", ds64_body(4, 0xFFFFFFFFu)).bytes(), "Malformed RF64 ds64 table",
+         "Malformed RF64 ds64 table"},
+        {WaveBuilder("RF64").chunk("ds64", ds64_body(uint64_t{1} << 32)).chunk("fmt ", kStereo16)
+             .chunk_with_size("data", 0xFFFFFFFFu, kFourBytes).bytes(),
+         "Audio data is too large for this build", "Truncated WAVE/RF64 data chunk"},
+        {canonical_wave(kStereo16, Bytes(6, 0)), unaligned, unaligned},
     };
     TempDirectory dir;
-    for (const Case& c : cases) {
-        const std::string path = dir.file(std::string(c.name) + ".wav");
+    const std::string path = dir.file("bad.wav");
+    for (const auto& c : cases) {
         write_file_bytes(path, c.file);
-        EXPECT_EQ(error_of([&] { read_wave_file(path); }), c.whole_file) << c.name;
-        EXPECT_EQ(error_of([&] { read_streaming(path); }), c.streaming) << c.name;
+        EXPECT_EQ(error_of([&] { read_wave_file(path); }), c.whole_file) << &c - cases;
+        EXPECT_EQ(error_of([&] { read_streaming(path); }), c.streaming) << &c - cases;
     }
     const std::string absent = dir.file("absent.wav");
     EXPECT_EQ(error_of([&] { read_wave_file(absent); }), "Cannot open input: " + absent);
@@ -124,83 +109,65 @@ TEST(WaveReaderLayout, PlainAndExtensibleFilesGetTheirLayout) {
         const std::string path = dir.file("layout" + std::to_string(i) + ".wav");
         write_file_bytes(path, canonical_wave(fmt, Bytes(2u * channels * 3, 0)));
         const PcmBuffer pcm = read_wave_file(path);
-        EXPECT_EQ(pcm.layout, layout) << i;
-        EXPECT_EQ(pcm.channels, channels) << i;
-        EXPECT_EQ(pcm.frame_count(), 3u) << i;
         StreamingWaveReader reader;
         reader.open(path);
-        EXPECT_EQ(reader.layout(), layout) << i;
+        EXPECT_EQ(std::tuple(pcm.layout, reader.layout(), pcm.channels, pcm.frame_count()),
+                  std::tuple(layout, layout, uint32_t{channels}, uint64_t{3}))
+            << i;
     }
 }
 
-TEST(WaveReaderSamples, IntegerAndFloatScaling) {
+// Both readers' samples; the streaming reader's stay empty where it refuses
+// the file (it stops at the first `data`).
+TEST(WaveReaderSamples, ScalingAndTheRulesOfTheChunkWalk) {
     const std::vector<int32_t> s16 = {-32768, 32767, 0, 1};
     const std::vector<float> f32 = {1.5f, -2.0f, 0.25f, -1.0f};
     const std::vector<float> e16 = {-1.0f, 32767 / 32768.0f, 0.0f, 1 / 32768.0f};
     const std::vector<float> clipped = {1.0f, -1.0f, 0.25f, -1.0f};
+    const std::vector<float> e24 = {-1.0f, 8388607 / 8388608.0f, -1 / 8388608.0f, 1 / 8388608.0f};
+    const std::vector<float> e32 = {-1.0f, 1.0f, -1 / 2147483648.0f, 1.0f / 2048.0f};
     Bytes any_guid_tail = fmt_extensible_body(2, 44100, 16, 3, 1);
     for (size_t i = 26; i < 40; ++i) any_guid_tail[i] = static_cast<uint8_t>(0xA5 ^ i);
-    const std::vector<std::pair<Bytes, std::vector<float>>> cases = {
-        {canonical_wave(fmt_body(1, 2, 44100, 16), pcm_bytes(s16, 2)), e16},
-        {canonical_wave(fmt_body(1, 2, 44100, 24), pcm_bytes(std::vector<int32_t>{-8388608, 8388607, -1, 1}, 3)),
-         {-1.0f, 8388607 / 8388608.0f, -1 / 8388608.0f, 1 / 8388608.0f}},
-        {canonical_wave(fmt_body(1, 2, 44100, 32), pcm_bytes(std::vector<int32_t>{INT32_MIN, INT32_MAX, -1, 1 << 20}, 4)),
-         {-1.0f, 1.0f, -1 / 2147483648.0f, 1.0f / 2048.0f}},
-        {canonical_wave(fmt_body(3, 2, 44100, 32), float32_bytes(f32)), clipped},
-        // The sub-format GUID's first bytes decide: 03 00 is float, 01 00 is PCM, whatever its tail.
-        {canonical_wave(fmt_extensible_body(2, 44100, 32, 3, 3), float32_bytes(f32)), clipped},
-        {canonical_wave(any_guid_tail, pcm_bytes(s16, 2)), e16},
-    };
-    TempDirectory dir;
-    for (size_t i = 0; i < cases.size(); ++i) {
-        const std::string path = dir.file("scale" + std::to_string(i) + ".wav");
-        write_file_bytes(path, cases[i].first);
-        EXPECT_EQ(read_wave_file(path).samples, cases[i].second) << i;
-        EXPECT_EQ(read_streaming(path, 1), cases[i].second) << i;
-    }
-}
-
-TEST(WaveReaderChunks, WalkRules) {
-    TempDirectory dir;
-    const Bytes first = pcm_bytes(std::vector<int32_t>{100, -100}, 2);
-    const Bytes second = pcm_bytes(std::vector<int32_t>{7, 8}, 2);
+    const Bytes first = pcm_bytes(std::vector<int32_t>{100, -100}, 2), second = pcm_bytes(std::vector<int32_t>{7, 8}, 2);
+    const std::vector<float> one = {100 / 32768.0f, -100 / 32768.0f}, two = {7 / 32768.0f, 8 / 32768.0f};
     const Bytes odd = {1, 2, 3};
-    const std::vector<float> expected = {100 / 32768.0f, -100 / 32768.0f};
-    const std::vector<float> expected_second = {7 / 32768.0f, 8 / 32768.0f};
-    // Both readers' samples; the streaming side stays empty when it refuses the file.
-    const auto both = [&](const WaveBuilder& file) {
-        const std::string path = file.write(dir.file("walk.wav"));
-        std::vector<float> streamed;
-        error_of([&] { streamed = read_streaming(path); });
-        return std::pair{read_wave_file(path).samples, streamed};
+    const struct {
+        Bytes file;
+        std::vector<float> whole, streamed;
+    } cases[] = {
+        {canonical_wave(fmt_body(1, 2, 44100, 16), pcm_bytes(s16, 2)), e16, e16},
+        {canonical_wave(fmt_body(1, 2, 44100, 24), pcm_bytes(std::vector<int32_t>{-8388608, 8388607, -1, 1}, 3)), e24, e24},
+        {canonical_wave(fmt_body(1, 2, 44100, 32), pcm_bytes(std::vector<int32_t>{INT32_MIN, INT32_MAX, -1, 1 << 20}, 4)),
+         e32, e32},
+        {canonical_wave(fmt_body(3, 2, 44100, 32), float32_bytes(f32)), clipped, clipped},
+        // The sub-format GUID's first bytes decide: 03 00 is float, 01 00 is PCM, whatever its tail.
+        {canonical_wave(fmt_extensible_body(2, 44100, 32, 3, 3), float32_bytes(f32)), clipped, clipped},
+        {canonical_wave(any_guid_tail, pcm_bytes(s16, 2)), e16, e16},
+        // An odd chunk before `fmt ` only parses when its pad byte is skipped.
+        {WaveBuilder().chunk("junk", odd).chunk("fmt ", kStereo16).chunk("data", first).chunk("LIST", odd).bytes(), one, one},
+        // `fmt ` after `data` serves the whole-file reader only.
+        {WaveBuilder().chunk("data", first).chunk("fmt ", kStereo16).bytes(), one, {}},
+        // The whole-file reader keeps the last `data`, the streaming one the first.
+        {WaveBuilder().chunk("fmt ", kStereo16).chunk("data", second).chunk("data", first).bytes(), one, two},
+        // A last chunk announcing more than the file holds ends the walk quietly.
+        {WaveBuilder().chunk("fmt ", kStereo16).chunk("data", first).chunk_with_size("LIST", 1000, odd).bytes(), one, one},
+        // RF64 table entries are skipped with the rest of ds64; in a RIFF file its size is not used.
+        {WaveBuilder("RF64").chunk("ds64", ds64_body(first.size(), 2, 2)).chunk("fmt ", kStereo16)
+             .chunk_with_size("data", 0xFFFFFFFFu, first).chunk("LIST", Bytes{9, 9}).bytes(), one, one},
+        {WaveBuilder().chunk("ds64", ds64_body(2)).chunk("fmt ", kStereo16).chunk("data", first).bytes(), one, one},
     };
-    // An odd chunk before `fmt ` only parses when its pad byte is skipped.
-    EXPECT_EQ(both(WaveBuilder().chunk("junk", odd).chunk("fmt ", kStereo16).chunk("data", first).chunk("LIST", odd)),
-              std::pair(expected, expected));
-    // `fmt ` after `data` serves the whole-file reader; the streaming one stops at `data`.
-    EXPECT_EQ(both(WaveBuilder().chunk("data", first).chunk("fmt ", kStereo16)), std::pair(expected, std::vector<float>{}));
-    // The whole-file reader keeps the last `data`, the streaming one the first.
-    EXPECT_EQ(both(WaveBuilder().chunk("fmt ", kStereo16).chunk("data", second).chunk("data", first)),
-              std::pair(expected, expected_second));
-    // A last chunk announcing more than the file holds ends the walk quietly.
-    EXPECT_EQ(both(WaveBuilder().chunk("fmt ", kStereo16).chunk("data", first).chunk_with_size("LIST", 1000, odd)),
-              std::pair(expected, expected));
-    // RF64 table entries are skipped with the rest of ds64; in a RIFF file its size is not used.
-    EXPECT_EQ(both(WaveBuilder("RF64")
-                       .chunk("ds64", ds64_body(first.size(), 2, 2))
-                       .chunk("fmt ", kStereo16)
-                       .chunk_with_size("data", 0xFFFFFFFFu, first)
-                       .chunk("LIST", Bytes{9, 9})),
-              std::pair(expected, expected));
-    EXPECT_EQ(both(WaveBuilder().chunk("ds64", ds64_body(2)).chunk("fmt ", kStereo16).chunk("data", first)),
-              std::pair(expected, expected));
+    TempDirectory dir;
+    const std::string path = dir.file("case.wav");
+    for (const auto& c : cases) {
+        write_file_bytes(path, c.file);
+        std::vector<float> streamed;
+        error_of([&] { streamed = read_streaming(path, 1); });
+        EXPECT_EQ(read_wave_file(path).samples, c.whole) << &c - cases;
+        EXPECT_EQ(streamed, c.streamed) << &c - cases;
+    }
     // A later `fmt ` overrides an earlier one.
-    const std::string two_fmt = WaveBuilder()
-                                    .chunk("fmt ", fmt_body(1, 1, 8000, 16))
-                                    .chunk("data", first)
-                                    .chunk("fmt ", fmt_body(1, 2, 96000, 16))
-                                    .write(dir.file("two_fmt.wav"));
-    EXPECT_EQ(read_wave_file(two_fmt).sample_rate, 96000u);
+    WaveBuilder().chunk("fmt ", fmt_body(1, 1, 8000, 16)).chunk("data", first).chunk("fmt ", fmt_body(1, 2, 96000, 16)).write(path);
+    EXPECT_EQ(read_wave_file(path).sample_rate, 96000u);
 }
 
 }  // namespace

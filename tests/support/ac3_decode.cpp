@@ -9,15 +9,13 @@
 
 namespace oskavi::test {
 
-DecodedAc3 decode_ac3(const std::string& path, uint32_t channels, const std::vector<std::string>& decoder_options) {
-    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck"};
-    argv.insert(argv.end(), decoder_options.begin(), decoder_options.end());
-    argv.insert(argv.end(), {"-f", "ac3", "-i", path, "-f", "f32le", "-"});
+DecodedAc3 decode_ac3(const std::string& path, const std::vector<std::string>& decoder_options) {
+    const Args argv = joined(joined({"ffmpeg", "-nostdin", "-v", "error", "-err_detect", "crccheck"}, decoder_options),
+                             {"-f", "ac3", "-i", path, "-f", "f32le", "-"});
     const ProcessResult result = run_process(argv);
     DecodedAc3 decoded;
     decoded.errors = result.err;
     if (result.exit_code != 0 && decoded.errors.empty()) decoded.errors = "ffmpeg exit status " + std::to_string(result.exit_code);
-    decoded.channels = channels;
     decoded.samples.resize(result.out.size() / sizeof(float));
     std::memcpy(decoded.samples.data(), result.out.data(), decoded.samples.size() * sizeof(float));
     return decoded;
@@ -29,15 +27,10 @@ DecodedAc3 decode_ac3_liba52(const std::string& path) {
     const ProcessResult result = run_process({"a52dec", "-a", "-o", "float", path});
     DecodedAc3 decoded;
     if (result.exit_code != 0) decoded.errors = "a52dec exit status " + std::to_string(result.exit_code) + ": " + result.err;
-    decoded.channels = 2;
     std::vector<float> planar(result.out.size() / sizeof(float));
     std::memcpy(planar.data(), result.out.data(), planar.size() * sizeof(float));
     decoded.samples.resize(planar.size() / 512 * 512);
-    for (size_t i = 0; i < decoded.samples.size(); ++i) {
-        const size_t block = i / 512;
-        const size_t channel = i % 2;
-        decoded.samples[i] = planar[block * 512 + channel * 256 + (i % 512) / 2];
-    }
+    for (size_t i = 0; i < decoded.samples.size(); ++i) decoded.samples[i] = planar[i / 512 * 512 + i % 2 * 256 + i % 512 / 2];
     return decoded;
 }
 
@@ -47,8 +40,7 @@ double channel_snr_db(const std::vector<float>& input, const std::vector<float>&
     const size_t decoded_frames = decoded.size() / channels;
     if (decoded_frames <= delay) return -std::numeric_limits<double>::infinity();
     const size_t n = std::min(input_frames, decoded_frames - delay);
-    double signal = 0.0;
-    double noise = 0.0;
+    double signal = 0.0, noise = 0.0;
     for (size_t i = 0; i < n; ++i) {
         const double x = input[i * channels + channel];
         const double y = decoded[(i + delay) * channels + channel];

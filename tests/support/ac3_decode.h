@@ -11,13 +11,12 @@ namespace oskavi::test {
 struct DecodedAc3 {
     std::string errors;           // ffmpeg's standard error; empty for a clean decode
     std::vector<float> samples;   // interleaved float output
-    uint32_t channels = 0;
 };
 
 // Decodes with CRC checking on (-err_detect crccheck), so a frame whose CRC
 // is wrong is reported instead of being decoded quietly. `decoder_options`
 // go before the input (e.g. -drc_scale 0).
-DecodedAc3 decode_ac3(const std::string& path, uint32_t channels, const std::vector<std::string>& decoder_options = {});
+DecodedAc3 decode_ac3(const std::string& path, const std::vector<std::string>& decoder_options = {});
 
 // Decodes with liba52's a52dec, written independently of FFmpeg's decoder.
 // Its output is stereo whatever the stream: mono on both sides, and more

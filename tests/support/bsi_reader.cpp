@@ -1,6 +1,8 @@
 #include "tests/support/bsi_reader.h"
 
+#include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "tests/support/temp_dir.h"
 
@@ -22,8 +24,16 @@ public:
         }
         return value;
     }
-    std::optional<uint32_t> read_if(bool present, uint32_t n) {
-        return present ? std::optional<uint32_t>(read(n)) : std::nullopt;
+    // Reads an n-bit field and writes it as " name=value".
+    uint32_t field(std::ostream& out, const char* name, uint32_t n) {
+        const uint32_t value = read(n);
+        out << ' ' << name << '=' << value;
+        return value;
+    }
+    // Reads fields of the given widths and writes them as " name=a,b,c".
+    void fields(std::ostream& out, const char* name, std::initializer_list<uint32_t> widths) {
+        out << ' ' << name;
+        for (char separator = '='; const uint32_t n : widths) out << std::exchange(separator, ',') << read(n);
     }
 
 private:
@@ -33,46 +43,46 @@ private:
 
 constexpr uint32_t kChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};  // nfchans by acmod
 
-void read_bsi(Bits& b, FrameInfo& f) {
-    f.bsid = b.read(5);
-    f.bsmod = b.read(3);
-    f.acmod = b.read(3);
-    f.cmixlev = b.read_if((f.acmod & 1) != 0 && f.acmod != 1, 2);
-    f.surmixlev = b.read_if((f.acmod & 4) != 0, 2);
-    f.dsurmod = b.read_if(f.acmod == 2, 2);
-    f.lfeon = b.read(1);
-    f.dialnorm = b.read(5);
-    f.compr = b.read_if(b.read(1) != 0, 8);
-    if (b.read(1) != 0) b.read(8);  // langcode
-    if (b.read(1) != 0) {           // audprodie
-        f.mixlevel = b.read(5);
-        f.roomtyp = b.read(2);
+// Returns acmod and lfeon, which shape audio block 0.
+std::pair<uint32_t, uint32_t> read_bsi(Bits& b, std::ostream& t) {
+    const uint32_t bsid = b.field(t, "bsid", 5);
+    b.field(t, "bsmod", 3);
+    const uint32_t acmod = b.field(t, "acmod", 3);
+    if ((acmod & 1) != 0 && acmod != 1) b.field(t, "cmixlev", 2);
+    if ((acmod & 4) != 0) b.field(t, "surmixlev", 2);
+    if (acmod == 2) b.field(t, "dsurmod", 2);
+    const uint32_t lfeon = b.field(t, "lfeon", 1);
+    b.field(t, "dialnorm", 5);
+    if (b.read(1) != 0) b.field(t, "compr", 8);
+    if (b.read(1) != 0) b.field(t, "langcod", 8);
+    if (b.read(1) != 0) {  // audprodie
+        b.field(t, "mixlevel", 5);
+        b.field(t, "roomtyp", 2);
     }
-    f.copyrightb = b.read(1);
-    f.origbs = b.read(1);
-    if (f.bsid == 6) {
-        if (b.read(1) != 0) f.xbsi1 = std::vector<uint32_t>{b.read(2), b.read(3), b.read(3), b.read(3), b.read(3)};
-        if (b.read(1) != 0) f.xbsi2 = std::vector<uint32_t>{b.read(2), b.read(2), b.read(1), b.read(8), b.read(1)};
+    b.field(t, "copyrightb", 1);
+    b.field(t, "origbs", 1);
+    if (bsid == 6) {
+        if (b.read(1) != 0) b.fields(t, "xbsi1", {2, 3, 3, 3, 3});
+        if (b.read(1) != 0) b.fields(t, "xbsi2", {2, 2, 1, 8, 1});
     } else {
-        const bool timecod1e = b.read(1) != 0;
-        if (timecod1e) b.read(14);
-        const bool timecod2e = b.read(1) != 0;
-        if (timecod2e) b.read(14);
-        f.timecodes = timecod1e || timecod2e;
+        if (b.read(1) != 0) b.field(t, "timecod1", 14);
+        if (b.read(1) != 0) b.field(t, "timecod2", 14);
     }
     if (b.read(1) != 0) throw std::runtime_error("unexpected additional BSI");
+    return {acmod, lfeon};
 }
 
-void read_block0_start(Bits& b, FrameInfo& f) {
-    const uint32_t nfchans = kChannels[f.acmod];
-    b.read(2 * nfchans);  // blksw, dithflag
-    f.dynrng = b.read_if(b.read(1) != 0, 8);
+void read_block0_start(Bits& b, uint32_t acmod, uint32_t lfeon, FrameInfo& f) {
+    const uint32_t nfchans = kChannels[acmod];
+    b.read(2 * nfchans);                  // blksw, dithflag
+    if (b.read(1) != 0) b.read(8);        // dynrng
     if (b.read(1) == 0) throw std::runtime_error("block 0 must send the coupling strategy");
-    if (b.read(1) != 0) return;  // coupling in use: no chbwcod to read here
-    if (f.acmod == 2 && b.read(1) != 0) b.read(4);  // rematstr, rematflg
+    f.cplinu = b.read(1) != 0;
+    if (f.cplinu) return;  // no chbwcod to read here
+    if (acmod == 2 && b.read(1) != 0) b.read(4);  // rematstr, rematflg
     std::vector<uint32_t> chexpstr;
     for (uint32_t ch = 0; ch < nfchans; ++ch) chexpstr.push_back(b.read(2));
-    if (f.lfeon) b.read(1);
+    if (lfeon) b.read(1);
     for (uint32_t ch = 0; ch < nfchans; ++ch)
         if (chexpstr[ch] != 0) f.chbwcod.push_back(b.read(6));
 }
@@ -89,8 +99,10 @@ std::vector<FrameInfo> read_frames(const std::string& path) {
         if (b.read(2) != 0) throw std::runtime_error("not 48 kHz");
         const uint32_t frmsizecod = b.read(6);
         FrameInfo f;
-        read_bsi(b, f);
-        read_block0_start(b, f);
+        std::ostringstream bsi;
+        const auto [acmod, lfeon] = read_bsi(b, bsi);
+        f.bsi = bsi.str().substr(1);
+        read_block0_start(b, acmod, lfeon, f);
         frames.push_back(f);
         start += 2 * kFrameWords[frmsizecod / 2];
     }

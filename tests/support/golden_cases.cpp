@@ -11,16 +11,10 @@
 namespace oskavi::test {
 namespace {
 
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 std::vector<std::string> split(const std::string& s, char separator) {
     std::vector<std::string> parts;
     std::istringstream in(s);
-    for (std::string part; std::getline(in, part, separator);) parts.push_back(trim(part));
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
     return parts;
 }
 
@@ -43,10 +37,10 @@ std::vector<GoldenCase> golden_cases() {
     std::ifstream in(std::string(OSKAVI_SOURCE_DIR) + "/tests/golden/cases.txt");
     std::vector<GoldenCase> cases;
     for (std::string line; std::getline(in, line);) {
-        if (trim(line).empty() || line[0] == '#') continue;
+        if (words(line).empty() || line[0] == '#') continue;
         std::vector<std::string> fields = split(line, '|');
         fields.resize(4);
-        GoldenCase c{fields[0], fields[1], words(fields[2]), {}};
+        GoldenCase c{words(fields[0]).at(0), words(fields[1]).at(0), words(fields[2]), {}};
         for (const std::string& assignment : words(fields[3])) {
             const auto eq = assignment.find('=');
             c.env.push_back({assignment.substr(0, eq), assignment.substr(eq + 1)});
@@ -82,11 +76,9 @@ std::string golden_input(const TempDirectory& dir, const std::string& input) {
 std::string golden_run_hash(const TempDirectory& dir, const GoldenCase& c, const std::vector<EnvOverride>& extra_env) {
     const std::string output = dir.file(c.name + ".ac3");
     std::filesystem::remove(output);
-    std::vector<std::string> args{golden_input(dir, c.input), output};
-    args.insert(args.end(), c.options.begin(), c.options.end());
     std::vector<EnvOverride> env = c.env;
     env.insert(env.end(), extra_env.begin(), extra_env.end());
-    const ProcessResult r = run_oskavi(args, env);
+    const ProcessResult r = run_oskavi(joined({golden_input(dir, c.input), output}, c.options), env);
 
     const std::string console = dir.file(c.name + ".console");
     {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <sstream>
@@ -14,7 +15,7 @@ extern char** environ;
 namespace oskavi::test {
 namespace {
 
-std::vector<char*> pointers_to(std::vector<std::string>& strings) {
+std::vector<char*> pointers_to(Args& strings) {
     std::vector<char*> pointers;
     for (std::string& s : strings) pointers.push_back(s.data());
     pointers.push_back(nullptr);
@@ -23,50 +24,48 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
 
 }  // namespace
 
-ProcessResult run_process(const std::vector<std::string>& argv, const std::vector<EnvOverride>& env) {
-    std::vector<std::string> args = argv;
-    std::vector<std::string> environment;
+int start_process(const Args& argv, int out_fd, int err_fd, const std::vector<EnvOverride>& env) {
+    Args args = argv;
+    Args environment;
     for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
     for (const EnvOverride& o : env) {
         const std::string prefix = o.name + "=";
         std::erase_if(environment, [&](const std::string& entry) { return entry.starts_with(prefix); });
         if (o.value) environment.push_back(prefix + *o.value);
     }
-    // The child writes into files rather than pipes, so no output size can block it.
-    const TempDirectory capture;
-    const std::string out = capture.file("out");
-    const std::string err = capture.file("err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    pid_t pid = -1;
     const int failed = posix_spawnp(&pid, args.at(0).c_str(), &actions, nullptr, pointers_to(args).data(),
                                     pointers_to(environment).data());
     posix_spawn_file_actions_destroy(&actions);
-    ProcessResult result;
-    if (failed != 0) {
-        result.exit_code = 127;
-        return result;
-    }
+    return failed == 0 ? pid : -1;
+}
+
+int wait_for_exit(int pid) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exit_code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    const std::vector<uint8_t> out_bytes = file_bytes(out);
-    const std::vector<uint8_t> err_bytes = file_bytes(err);
-    result.out.assign(out_bytes.begin(), out_bytes.end());
-    result.err.assign(err_bytes.begin(), err_bytes.end());
-    return result;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+ProcessResult run_process(const Args& argv, const std::vector<EnvOverride>& env) {
+    // The child writes into files rather than pipes, so no output size can block it.
+    const TempDirectory capture;
+    const int out_fd = open(capture.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int err_fd = open(capture.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int pid = start_process(argv, out_fd, err_fd, env);
+    close(out_fd);
+    close(err_fd);
+    return {pid < 0 ? 127 : wait_for_exit(pid), file_text(capture.file("out")), file_text(capture.file("err"))};
 }
 
 std::string oskavi_binary() { return OSKAVI_BINARY; }
 
-ProcessResult run_oskavi(const std::vector<std::string>& args, const std::vector<EnvOverride>& env) {
-    std::vector<std::string> argv{oskavi_binary()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, env);
+ProcessResult run_oskavi(const Args& args, const std::vector<EnvOverride>& env) {
+    return run_process(joined({oskavi_binary()}, args), env);
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -74,6 +73,19 @@ std::vector<std::string> lines_of(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+Args joined(Args first, const Args& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+std::string outcome(const ProcessResult& r) {
+    return "exit " + std::to_string(r.exit_code) + "\n" + r.out + "--\n" + r.err;
+}
+
+std::string refusal(const std::string& message, const std::string& out) {
+    return "exit 2\n" + out + "--\nError: " + message + "\n";
 }
 
 }  // namespace oskavi::test

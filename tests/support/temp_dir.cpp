@@ -33,6 +33,11 @@ std::vector<uint8_t> file_bytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+std::string file_text(const std::string& path) {
+    const std::vector<uint8_t> bytes = file_bytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 void write_file_bytes(const std::string& path, std::span<const uint8_t> bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -26,6 +26,7 @@ private:
 };
 
 std::vector<uint8_t> file_bytes(const std::string& path);
+std::string file_text(const std::string& path);
 void write_file_bytes(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace oskavi::test

@@ -1,6 +1,5 @@
 #include "tests/support/wave_builder.h"
 
-#include <algorithm>
 #include <bit>
 
 #include "tests/support/temp_dir.h"
@@ -56,8 +55,7 @@ Bytes float32_bytes(std::span<const float> samples) {
     return out;
 }
 
-WaveBuilder::WaveBuilder(const char* riff_id, const char* form) {
-    bytes_.insert(bytes_.end(), riff_id, riff_id + 4);
+WaveBuilder::WaveBuilder(const char* riff_id, const char* form) : bytes_(riff_id, riff_id + 4) {
     put_le(bytes_, 0, 4);
     bytes_.insert(bytes_.end(), form, form + 4);
 }
