@@ -112,8 +112,7 @@ bool hierarchical_verdict(const std::array<double, 512>& y) {
 // (and pair up in vector registers) instead of waiting on one another. Each
 // lane computes exactly what run_highpass_cascade computes for its input.
 template <std::size_t Lanes>
-[[gnu::always_inline]] inline void detect_side_by_side(std::span<const TransientInput> inputs,
-                                                       std::span<bool> verdicts) {
+void detect_side_by_side(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
     using Row = std::array<double, Lanes>;
     std::array<Row, 512> x;
     for (std::size_t l = 0; l < Lanes; ++l) {
@@ -151,44 +150,6 @@ template <std::size_t Lanes>
     }
 }
 
-void detect_four_plain(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    detect_side_by_side<4>(inputs, verdicts);
-}
-
-// The same four lanes in one 256-bit register: AVX2 multiplies and adds
-// round exactly as the SSE2 or scalar ones do (and nothing is contracted
-// into a fused multiply-add), so every lane's filter output is the same.
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void detect_four_avx2(std::span<const TransientInput> inputs,
-                                                      std::span<bool> verdicts) {
-    detect_side_by_side<4>(inputs, verdicts);
-}
-
-bool avx2_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
-#else
-void detect_four_avx2(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    detect_side_by_side<4>(inputs, verdicts);
-}
-
-bool avx2_available() { return false; }
-#endif
-
-void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verdicts, bool vector_kernel) {
-    std::size_t i = 0;
-    for (; i + 4 <= inputs.size(); i += 4) {
-        if (vector_kernel) {
-            detect_four_avx2(inputs.subspan(i, 4), verdicts.subspan(i, 4));
-        } else {
-            detect_four_plain(inputs.subspan(i, 4), verdicts.subspan(i, 4));
-        }
-    }
-    for (; i + 2 <= inputs.size(); i += 2) detect_side_by_side<2>(inputs.subspan(i, 2), verdicts.subspan(i, 2));
-    for (; i < inputs.size(); ++i) verdicts[i] = detect_transient(inputs[i]);
-}
-
 }  // namespace
 
 std::array<double, 512> transient_highpass(TransientInput samples) {
@@ -206,11 +167,10 @@ bool detect_transient(TransientInput samples) {
 }
 
 void detect_transients(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    detect_batches(inputs, verdicts, avx2_available());
-}
-
-void detect_transients_plain(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    detect_batches(inputs, verdicts, false);
+    std::size_t i = 0;
+    for (; i + 4 <= inputs.size(); i += 4) detect_side_by_side<4>(inputs.subspan(i, 4), verdicts.subspan(i, 4));
+    for (; i + 2 <= inputs.size(); i += 2) detect_side_by_side<2>(inputs.subspan(i, 2), verdicts.subspan(i, 2));
+    for (; i < inputs.size(); ++i) verdicts[i] = detect_transient(inputs[i]);
 }
 
 bool detect_transient_legacy(TransientInput samples) {
