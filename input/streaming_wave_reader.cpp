@@ -58,8 +58,8 @@ void StreamingWaveReader::open(const std::string& path) {
 }
 
 bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
-    out.clear();
     if (frames_delivered_ >= total_frames_ || n_max == 0) {
+        out.clear();
         return false;
     }
     const uint64_t n = std::min(n_max, total_frames_ - frames_delivered_);
@@ -78,6 +78,7 @@ bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
     if (in_.read(bytes_.data(), bytes_.size()) != bytes_.size()) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
     }
+    // Every sample is overwritten: a buffer of the same size is reused as it is.
     out.resize(static_cast<size_t>(samples));
     nan_samples_ += convert_samples(encoding_, bytes_, out);
     frames_delivered_ += n;
