@@ -77,12 +77,16 @@ constexpr std::array<Quantiser, 16> kQuantisers = make_quantisers();
 // values involved stay far inside the int64 range, so truncation by
 // conversion plus a one-step correction gives std::floor and std::round
 // (halves away from zero) exactly; y - trunc(y) is exact.
-// Symmetric code of x: k stands for (2k - (L - 1)) / L. The code is
-// y = (x + offset) / step rounded half away from zero. With |y| below 16 the
-// product by the rounded reciprocal lies within 1e-14 of the quotient, so it
-// rounds to the same code unless it lies within 1e-9 of a half-integer; only
-// then is the quotient itself taken.
-uint32_t symmetric_code(double x, const Quantiser& q) {
+uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
+    double x = scale_by_exponent(value, exponent);
+    if (std::isnan(x)) x = 0.0;
+    x = std::min(std::max(x, -1.0), kBelowOne);
+    const Quantiser& q = kQuantisers[bap];
+    // Symmetric: code k stands for (2k - (L - 1)) / L.
+    // The code is y = (x + offset) / step rounded half away from zero. With
+    // |y| below 16 the product by the rounded reciprocal lies within 1e-14 of
+    // the quotient, so it rounds to the same code unless it lies within 1e-9
+    // of a half-integer; only then is the quotient itself taken.
     const double numerator = x + q.offset;
     double y = numerator * q.inverse_step;
     int64_t symmetric = static_cast<int64_t>(y);
@@ -93,24 +97,14 @@ uint32_t symmetric_code(double x, const Quantiser& q) {
         fraction = y - static_cast<double>(symmetric);
     }
     symmetric += static_cast<int64_t>(fraction >= 0.5) - static_cast<int64_t>(fraction <= -0.5);
-    return static_cast<uint32_t>(std::min(std::max(symmetric, int64_t{0}), q.top));
-}
-
-// Two's complement code of x, truncating towards minus infinity.
-uint32_t twos_complement_code(double x, const Quantiser& q) {
+    symmetric = std::min(std::max(symmetric, int64_t{0}), q.top);
+    // Two's complement, truncating towards minus infinity.
     const double scaled = x * q.half;
     int64_t twos = static_cast<int64_t>(scaled);
     twos -= static_cast<int64_t>(static_cast<double>(twos) > scaled);
     twos = std::min(std::max(twos, q.low), q.high);
-    return static_cast<uint32_t>(twos) & q.mask;
-}
-
-uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
-    double x = scale_by_exponent(value, exponent);
-    if (std::isnan(x)) x = 0.0;
-    x = std::min(std::max(x, -1.0), kBelowOne);
-    const Quantiser& q = kQuantisers[bap];
-    return q.symmetric ? symmetric_code(x, q) : twos_complement_code(x, q);
+    const uint32_t pattern = static_cast<uint32_t>(twos) & q.mask;
+    return q.symmetric ? static_cast<uint32_t>(symmetric) : pattern;
 }
 
 // How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels
