@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -65,13 +66,18 @@ int abort_decode(FlacDecodeState& state, const char* message) {
 
 // Room for the frames STREAMINFO declares, so the buffer is not copied as it
 // grows. A header's count is only a hint: at most kMaxReservedFloats are set
-// aside on its word, and a stream longer than declared still grows.
-constexpr uint64_t kMaxReservedFloats = uint64_t{1} << 28;  // 1 GiB of samples
+// aside on its word, a stream longer than declared still grows, and when the
+// room cannot be had (a lying header in a 32-bit process) the buffer simply
+// grows as it would have without it.
+constexpr uint64_t kMaxReservedFloats = uint64_t{1} << 26;  // 256 MiB
 
 void reserve_declared(FlacDecodeState& state) {
     const uint64_t floats = state.declared_frames * state.pcm.channels;
     if (state.declared_frames == 0 || floats / state.pcm.channels != state.declared_frames) return;
-    state.pcm.samples.reserve(static_cast<size_t>(std::min(floats, kMaxReservedFloats)));
+    try {
+        state.pcm.samples.reserve(static_cast<size_t>(std::min(floats, kMaxReservedFloats)));
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int32_t* const buffer[]) {
