@@ -70,6 +70,44 @@ constexpr std::array<int8_t, kDifferenceCount> kLatabByDifference = make_latab_b
 // log_add for operands whose difference is known to lie in the table.
 i32 log_add_bounded(i32 a, i32 b) { return std::max(a, b) + kLatabByDifference[a - b - kLowestDifference]; }
 
+// Runs of equal psd. With p the psd of each bin of a run and d = v - p for
+// the running log-add v before it, log_add(v, p) - p = max(d, 0) + latab
+// correction, a function of d alone; k steps of the run are that function
+// applied k times. kRunCorrection[k - 1][d - kLowestDifference] holds what
+// those k steps add above max(d, 0), so one lookup replaces k dependent ones.
+// Every intermediate difference stays inside the table's domain (the bounds
+// above hold after each step).
+constexpr int kLongestRun = 4;
+
+constexpr i32 run_step(i32 d) {
+    return std::max(d, i32{0}) + a52::latab[static_cast<std::size_t>(std::min((d < 0 ? -d : d) >> 1, i32{255}))];
+}
+
+using RunCorrections = std::array<std::array<uint8_t, kDifferenceCount>, kLongestRun>;
+
+constexpr RunCorrections make_run_corrections() {
+    RunCorrections table{};
+    for (std::size_t i = 0; i < kDifferenceCount; ++i) {
+        const i32 d = static_cast<i32>(i) + kLowestDifference;
+        i32 after = d;
+        for (int k = 0; k < kLongestRun; ++k) {
+            after = run_step(after);
+            const i32 added = after - std::max(d, i32{0});
+            if (added < 0 || added > 255) throw "run correction outside 8 bits";
+            table[static_cast<std::size_t>(k)][i] = static_cast<uint8_t>(added);
+        }
+    }
+    return table;
+}
+
+constexpr RunCorrections kRunCorrection = make_run_corrections();
+
+// log_add(v, p) applied `count` (1..kLongestRun) times, for differences in the table.
+i32 log_add_run(i32 v, i32 p, uint32_t count) {
+    const i32 d = v - p;
+    return p + std::max(d, i32{0}) + kRunCorrection[count - 1][static_cast<std::size_t>(d - kLowestDifference)];
+}
+
 // Last bin (exclusive) of a band, clipped to the allocation range.
 uint32_t band_end(int band, uint32_t end) {
     return std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
@@ -169,6 +207,27 @@ void integrate_bands(const PsdRange& m, BandValues& bndpsd) {
     if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
 }
 
+// integrate_bands over bins [0, end) of a transmitted exponent set whose
+// bins 1 + GroupSize * i .. GroupSize * (i + 1) share one exponent, with every
+// exponent at most 24: inside a band each run of one step is log-added at once.
+template <uint32_t GroupSize>
+void integrate_stepped_bands(const i32* psd, uint32_t end, BandValues& bndpsd) {
+    static_assert(GroupSize == 2 || GroupSize == 4);
+    const int last_band = a52::masktab[end - 1];
+    for (int band = 0; band <= last_band; ++band) {
+        const uint32_t first = a52::bndtab[band];
+        const uint32_t last = band_end(band, end);
+        i32 value = psd[first];
+        for (uint32_t bin = first + 1; bin < last;) {
+            // The step holding `bin` ends at the next b with (b - 1) a multiple of GroupSize.
+            const uint32_t run_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+            value = log_add_run(value, psd[bin], run_end - bin);
+            bin = run_end;
+        }
+        bndpsd[band] = value;
+    }
+}
+
 // Excitation of a range starting at bin 0 (full-bandwidth and LFE channels):
 // low-frequency compensation below band 22, fast and slow leaks throughout.
 // The last band of the range gets no lowcomp update and ends no early stage,
@@ -222,14 +281,8 @@ void excite_from_leaks(const BandValues& bndpsd, int bndstrt, int bndend, const 
 // The band masks of the range [start, end) from its psd, written to
 // mask[masktab[start] .. masktab[end - 1]]; `largest` is the largest exponent
 // of the range.
-void build_band_mask(const PsdRange& range, uint8_t largest, const BitAllocParams& params, LeakStart leaks,
-                     i32* mask) {
-    BandValues bndpsd{};
-    if (largest <= 24) {
-        integrate_bands<log_add_bounded>(range, bndpsd);
-    } else {
-        integrate_bands<log_add>(range, bndpsd);
-    }
+void mask_from_band_psd(const BandValues& bndpsd, const PsdRange& range, const BitAllocParams& params,
+                        LeakStart leaks, i32* mask) {
     const AllocationCodes codes = look_up_codes(params);
     const int bndstrt = a52::masktab[range.start];
     const int bndend = a52::masktab[range.end - 1] + 1;
@@ -244,6 +297,17 @@ void build_band_mask(const PsdRange& range, uint8_t largest, const BitAllocParam
         const i32 e = excite[band] + (std::max(codes.dbknee - bndpsd[band], i32{0}) >> 2);
         mask[band] = std::max(e, a52::hth[band]);
     }
+}
+
+void build_band_mask(const PsdRange& range, uint8_t largest, const BitAllocParams& params, LeakStart leaks,
+                     i32* mask) {
+    BandValues bndpsd{};
+    if (largest <= 24) {
+        integrate_bands<log_add_bounded>(range, bndpsd);
+    } else {
+        integrate_bands<log_add>(range, bndpsd);
+    }
+    mask_from_band_psd(bndpsd, range, params, leaks, mask);
 }
 
 // psd[bin] = 3072 - 128 * exponent over [start, end); returns the largest
@@ -292,6 +356,28 @@ int32_t compute_band_mask(std::span<const uint8_t> exponents, uint32_t start, ui
     std::array<i32, kBinsPerBlock> psd;
     const uint8_t largest = fill_psd(exponents, start, end, psd.data());
     build_band_mask(PsdRange{psd.data(), start, end}, largest, params, LeakStart{}, mask.data());
+    return a52::floortab[params.floorcod];
+}
+
+int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
+                                  const BitAllocParams& params, std::span<int32_t, 50> mask) {
+    check_range(exponents, 0, end);
+    check_codes(params);
+    std::array<i32, kBinsPerBlock> psd;
+    const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
+    const PsdRange range{psd.data(), 0, end};
+    BandValues bndpsd{};
+    if (largest > 24 || group_size == 1) {
+        build_band_mask(range, largest, params, LeakStart{}, mask.data());
+    } else if (group_size == 2) {
+        integrate_stepped_bands<2>(psd.data(), end, bndpsd);
+        mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
+    } else if (group_size == 4) {
+        integrate_stepped_bands<4>(psd.data(), end, bndpsd);
+        mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
+    } else {
+        throw std::runtime_error("invalid exponent group size");
+    }
     return a52::floortab[params.floorcod];
 }
 

@@ -159,12 +159,14 @@ ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>&
         const uint32_t groups = shape_exponents(coded, strategy, n, shaped);
         // The mantissa bits of allocate_bits' baps, counted straight from the mask.
         std::array<int32_t, 50> band_mask;
-        const int32_t floor = compute_band_mask(std::span<const uint8_t>(shaped.data(), n), 0, n, params, band_mask);
+        const uint32_t group_size = strategy == kExpD15 ? 1 : strategy == kExpD25 ? 2 : 4;
+        const int32_t floor =
+            compute_stepped_band_mask(std::span<const uint8_t>(shaped.data(), n), group_size, n, params, band_mask);
         const uint32_t mantissa_bits =
             strategy == kExpD15
                 ? tally_bits(tally_mantissas(shaped.data(), band_mask, 0, n, floor, params.csnroffst,
                                              params.fsnroffst))
-                : tally_bits(tally_stepped_mantissas(shaped.data(), strategy == kExpD25 ? 2 : 4, band_mask, n,
+                : tally_bits(tally_stepped_mantissas(shaped.data(), group_size, band_mask, n,
                                                      floor, params.csnroffst, params.fsnroffst));
         const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * groups + 12u;
         if (cost < best.cost) {
