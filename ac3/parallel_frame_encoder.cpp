@@ -1,19 +1,29 @@
 #include "ac3/parallel_frame_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace oskavi {
 namespace {
 
-// Jobs in flight per worker: one being encoded and one waiting, so a worker
-// never idles while the producer prepares the next window.
-constexpr size_t kJobsPerWorker = 2;
+// A worker claims up to kBatch consecutive jobs at once and encodes them
+// one after the other: every claim and every hand-back is a wake-up of some
+// thread, and a frame is only a fraction of a millisecond of work. Jobs in
+// flight per worker: a batch being encoded and one waiting, so a worker
+// never idles while the producer prepares the next windows.
+constexpr size_t kBatch = 4;
+constexpr size_t kJobsPerWorker = 2 * kBatch;
+// Whatever the thread count, no more windows than this are held at once
+// (each is at most 1,792 frames of six channels, 43 KB).
+constexpr size_t kMaxJobsInFlight = 192;
 
 }  // namespace
 
 OrderedFrameEncoder::OrderedFrameEncoder(Ac3OutputFile& out, const EncoderSettings& settings)
-    : out_(out), settings_(settings), max_in_flight_(kJobsPerWorker * std::max<uint32_t>(settings.threads, 1)) {
+    : out_(out),
+      settings_(settings),
+      max_in_flight_(std::min(kJobsPerWorker * std::max<uint32_t>(settings.threads, 1), kMaxJobsInFlight)) {
     if (settings.threads <= 1) return;
     workers_.reserve(settings.threads);
     try {
@@ -43,22 +53,29 @@ void OrderedFrameEncoder::work() {
         job_queued_.wait(lock, [this] { return stopping_ || claimed_ < slots_.size(); });
         --idle_workers_;
         if (stopping_) return;
-        const size_t position = claimed_++;
-        Slot& slot = slots_[position];
-        const FrameJob job = std::move(slot.job);
+        const size_t count = std::min(kBatch, slots_.size() - claimed_);
+        std::array<Slot*, kBatch> batch{};
+        for (size_t i = 0; i < count; ++i) batch[i] = &slots_[claimed_ + i];
+        claimed_ += count;
         lock.unlock();
-        std::vector<uint8_t> frame;
-        std::exception_ptr failure;
-        try {
-            frame = encode_frame_job(job, settings_);
-        } catch (...) {
-            failure = std::current_exception();
+        std::array<Slot, kBatch> results;
+        for (size_t i = 0; i < count; ++i) {
+            try {
+                results[i].frame = encode_frame_job(batch[i]->job, settings_);
+            } catch (...) {
+                results[i].failure = std::current_exception();
+            }
         }
         lock.lock();
-        slot.frame = std::move(frame);
-        slot.failure = failure;
-        slot.done = true;
-        if (producer_waiting_ && &slot == &slots_.front()) frame_done_.notify_one();
+        bool front_done = false;
+        for (size_t i = 0; i < count; ++i) {
+            batch[i]->job = FrameJob{};  // its window is no longer needed
+            batch[i]->frame = std::move(results[i].frame);
+            batch[i]->failure = results[i].failure;
+            batch[i]->done = true;
+            front_done = front_done || batch[i] == &slots_.front();
+        }
+        if (producer_waiting_ && front_done) frame_done_.notify_one();
     }
 }
 
@@ -79,7 +96,9 @@ void OrderedFrameEncoder::submit(FrameJob job) {
             lock.lock();
         }
         slots_.push_back(Slot{std::move(job), false, {}, nullptr});
-        wake = idle_workers_ > 0;
+        // An idle worker is woken for a whole batch; write_oldest wakes one
+        // for a shorter remainder before the producer waits.
+        wake = idle_workers_ > 0 && slots_.size() - claimed_ >= kBatch;
     }
     if (wake) job_queued_.notify_one();
 }
@@ -94,6 +113,7 @@ bool OrderedFrameEncoder::write_oldest(bool wait) {
     {
         std::unique_lock lock(mutex_);
         if (wait) {
+            if (idle_workers_ > 0 && claimed_ < slots_.size()) job_queued_.notify_all();
             producer_waiting_ = true;
             frame_done_.wait(lock, [this] { return slots_.empty() || slots_.front().done; });
             producer_waiting_ = false;

@@ -5,10 +5,11 @@
 //
 // The producer (the thread that reads and prepares the input) submits jobs
 // in frame order. Every output write, every exception and every wait happens
-// on the producer's thread; workers only turn jobs into frame bytes. At most
-// two jobs per worker are in flight (queued, being encoded or waiting to be
-// written), so memory stays bounded whatever the input length: the producer
-// waits when the limit is reached.
+// on the producer's thread; workers only turn jobs into frame bytes, a few
+// consecutive jobs per claim. At most two claims' worth of jobs per worker
+// (and never more than a fixed number in all) are in flight: queued, being
+// encoded or waiting to be written. Memory stays bounded whatever the input
+// length: the producer waits when the limit is reached.
 //
 // With one thread no worker is started and every job is encoded on the
 // producer's thread as it is submitted.
@@ -79,8 +80,9 @@ private:
     std::deque<Slot> slots_;
     size_t claimed_ = 0;
     // Wake-ups cost a system call each, and a frame is only a fraction of a
-    // millisecond of work: a worker is woken only when one is waiting for a
-    // job, and the producer only when it waits for the oldest frame.
+    // millisecond of work: a worker is woken only when one is waiting and a
+    // batch of jobs is ready (or the producer is about to wait), and the
+    // producer only when it waits for the oldest frame.
     uint32_t idle_workers_ = 0;
     bool producer_waiting_ = false;
     // Set once, under the mutex, when the workers are to return. A plain
