@@ -77,7 +77,7 @@ constexpr std::array<Quantiser, 16> kQuantisers = make_quantisers();
 // values involved stay far inside the int64 range, so truncation by
 // conversion plus a one-step correction gives std::floor and std::round
 // (halves away from zero) exactly; y - trunc(y) is exact.
-uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
+[[gnu::always_inline]] inline uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
     double x = scale_by_exponent(value, exponent);
     if (std::isnan(x)) x = 0.0;
     x = std::min(std::max(x, -1.0), kBelowOne);
@@ -107,6 +107,10 @@ uint32_t quantise_valid(double value, int exponent, uint8_t bap) {
     return q.symmetric ? static_cast<uint32_t>(symmetric) : pattern;
 }
 
+// Mantissas of one audio block: at most seven channels (five full-bandwidth,
+// coupling, LFE) of at most 256 bins.
+constexpr std::size_t kMaxBlockMantissas = 7 * 256;
+
 // How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels
 // per word of `width` bits; a missing member is sent as the zero level.
 struct GroupRule {
@@ -126,44 +130,6 @@ const GroupRule* group_rule(uint8_t bap) {
         case 4: return &kBap4;
         default: return nullptr;
     }
-}
-
-struct Position {
-    std::size_t channel = 0;
-    std::size_t bin = 0;
-};
-
-uint32_t code_at(std::span<const ChannelMantissas> channels, Position p, uint8_t bap) {
-    const ChannelMantissas& c = channels[p.channel];
-    return quantise_valid(c.coefficients[p.bin], c.exponents[p.bin], bap);
-}
-
-// Moves p to the next mantissa with the given bap after it, across channel
-// boundaries; false at the end of the block.
-bool advance_to_next(std::span<const ChannelMantissas> channels, Position& p, uint8_t bap) {
-    std::size_t bin = p.bin + 1;
-    for (std::size_t ch = p.channel; ch < channels.size(); ++ch, bin = 0) {
-        const std::span<const uint8_t> baps = channels[ch].baps;
-        for (; bin < baps.size(); ++bin) {
-            if (baps[bin] == bap) {
-                p = Position{ch, bin};
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-// The packed word of the group whose first member sits at `first`.
-uint32_t group_word(std::span<const ChannelMantissas> channels, Position first, const GroupRule& rule, uint8_t bap) {
-    uint32_t word = code_at(channels, first, bap);
-    Position p = first;
-    bool more = true;
-    for (uint32_t m = 1; m < rule.members; ++m) {
-        more = more && advance_to_next(channels, p, bap);
-        word = word * rule.radix + (more ? code_at(channels, p, bap) : rule.zero_code);
-    }
-    return word;
 }
 
 // Concatenates fields (each value below 2^width, width at most 16) and hands
@@ -213,25 +179,57 @@ uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
 
 void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
     check_lengths(channels);
-    FieldPacker fields(writer);
-    // Mantissas of each grouped bap seen so far in this block; a group starts
-    // at every multiple of its member count.
-    uint32_t seen[16] = {};
-    for (std::size_t ch = 0; ch < channels.size(); ++ch) {
-        const ChannelMantissas& c = channels[ch];
-        for (std::size_t bin = 0; bin < c.baps.size(); ++bin) {
+    // The block's fields in stream order, one slot per mantissa: a bap 1, 2
+    // or 4 group's word sits at its first member's slot and its other
+    // members' slots stay empty (width 0). Members are the next mantissas of
+    // the same bap in stream order, across channels; a group still open at
+    // the block's end is completed with zero-level codes.
+    std::array<uint32_t, kMaxBlockMantissas> values;
+    std::array<uint8_t, kMaxBlockMantissas> widths;
+    struct OpenGroup {
+        std::size_t first = 0;
+        uint32_t word = 0;
+        uint32_t members = 0;
+    };
+    std::array<OpenGroup, 16> open{};  // by bap
+    std::size_t slot = 0;
+    for (const ChannelMantissas& c : channels) {
+        if (c.baps.size() > kMaxBlockMantissas - slot) throw std::runtime_error("too many mantissas in one block");
+        for (std::size_t bin = 0; bin < c.baps.size(); ++bin, ++slot) {
             const uint8_t bap = c.baps[bin];
+            widths[slot] = 0;
             if (bap == 0) continue;
-            if (const GroupRule* rule = group_rule(bap)) {
-                if (seen[bap]++ % rule->members == 0) {
-                    fields.add(group_word(channels, Position{ch, bin}, *rule, bap), rule->width);
-                }
+            if (bap > 15) throw std::runtime_error("invalid bap");
+            const uint32_t code = quantise_valid(c.coefficients[bin], c.exponents[bin], bap);
+            const GroupRule* rule = group_rule(bap);
+            if (rule == nullptr) {
+                values[slot] = code;
+                widths[slot] = static_cast<uint8_t>(a52::mant_width[bap]);
                 continue;
             }
-            const uint32_t width = mantissa_width(bap);
-            if (width == 0) throw std::runtime_error("unexpected zero mantissa width");
-            fields.add(quantise_valid(c.coefficients[bin], c.exponents[bin], bap), width);
+            OpenGroup& group = open[bap];
+            if (group.members == 0) {
+                group.first = slot;
+                group.word = 0;
+                widths[slot] = static_cast<uint8_t>(rule->width);
+            }
+            group.word = group.word * rule->radix + code;
+            if (++group.members == rule->members) {
+                values[group.first] = group.word;
+                group.members = 0;
+            }
         }
+    }
+    for (uint8_t bap : {uint8_t{1}, uint8_t{2}, uint8_t{4}}) {
+        OpenGroup& group = open[bap];
+        if (group.members == 0) continue;
+        const GroupRule& rule = *group_rule(bap);
+        for (; group.members < rule.members; ++group.members) group.word = group.word * rule.radix + rule.zero_code;
+        values[group.first] = group.word;
+    }
+    FieldPacker fields(writer);
+    for (std::size_t i = 0; i < slot; ++i) {
+        if (widths[i] != 0) fields.add(values[i], widths[i]);
     }
     fields.flush();
 }

@@ -127,18 +127,26 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
     const i32 snroffset = snr_offset(csnroffst, fsnroffst);
     // With psd = 3072 - 32 * (4 * exponent) the address (psd - threshold) >> 5
     // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
-    // shift floors, and the subtrahend is a multiple of 32).
+    // shift floors, and the subtrahend is a multiple of 32). Each band's base
+    // (3072 - threshold) >> 5 first, then one pass over the bins with no
+    // band boundaries in it. With a floor from floortab every base is within
+    // reach of the unclamped table; other floors take the clamping lookup.
+    const int first_band = a52::masktab[start];
+    const int last_band = a52::masktab[end - 1];
+    std::array<i32, a52::kBandCount> base;
+    bool reachable = true;
+    for (int band = first_band; band <= last_band; ++band) {
+        base[band] = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
+        reachable = reachable && base[band] >= -kBaseReach && base[band] <= kBaseReach;
+    }
     uint64_t packed = 0;
-    uint32_t bin = start;
-    for (int band = a52::masktab[start]; bin < end; ++band) {
-        const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
-        const i32 base = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
-        if (base >= -kBaseReach && base <= kBaseReach) {
-            const uint64_t* weights = kUnclampedWeights.data() + (base - kLowestAddress);
-            for (; bin < last; ++bin) packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]});
-        } else {
-            for (; bin < last; ++bin) packed += clamped_weight(base, exponents[bin]);
+    if (reachable) {
+        for (uint32_t bin = start; bin < end; ++bin) {
+            packed += kUnclampedWeights[static_cast<std::size_t>(base[a52::masktab[bin]] - kLowestAddress -
+                                                                 4 * i32{exponents[bin]})];
         }
+    } else {
+        for (uint32_t bin = start; bin < end; ++bin) packed += clamped_weight(base[a52::masktab[bin]], exponents[bin]);
     }
     return unpack(packed);
 }

@@ -19,17 +19,20 @@ void BitWriter::write_bits(uint32_t value, uint32_t width) {
     }
     if (width == 0) return;
     // The field lands in at most five bytes starting with the partly filled
-    // last one (whose free low bits are 0). Line it up in a 40-bit window
-    // whose top byte is that byte; used + width <= 39, so the shift is >= 1.
+    // last one (whose free low bits are 0), or a new one when the count is
+    // on a byte boundary. Line it up in a 40-bit window whose top byte is
+    // that byte; used + width <= 39, so the shift is >= 1. The bytes always
+    // number ceil(bit_count / 8), so a partly filled byte is the last one.
     const uint32_t used = bit_count % 8;
-    const std::size_t first = bit_count / 8;
     const uint32_t end = bit_count + width;
-    bytes.resize((static_cast<std::size_t>(end) + 7) / 8);  // new bytes start as 0
     const uint64_t window = static_cast<uint64_t>(value) << (40 - used - width);
-    uint8_t* out = bytes.data() + first;
-    out[0] = static_cast<uint8_t>(out[0] | (window >> 32));
-    const std::size_t touched = (used + width + 7) / 8;
-    for (std::size_t k = 1; k < touched; ++k) out[k] = static_cast<uint8_t>(window >> (32 - 8 * k));
+    if (used != 0) {
+        bytes.back() = static_cast<uint8_t>(bytes.back() | (window >> 32));
+    } else {
+        bytes.push_back(static_cast<uint8_t>(window >> 32));
+    }
+    const uint32_t touched = (used + width + 7) / 8;
+    for (uint32_t k = 1; k < touched; ++k) bytes.push_back(static_cast<uint8_t>(window >> (32 - 8 * k)));
     bit_count = end;
 }
 
