@@ -43,7 +43,18 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     const std::size_t stride = source.channels;
     if (first_frame >= 0 && first_frame + 512 <= frames) {
         const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
-        for (std::size_t i = 0; i < 512; ++i) x[i] = coded_sample(at[i * stride]);
+        // Plain conversion first; the rare block with a NaN or an infinity in
+        // it is converted again sample by sample. x - x is 0.0 for a finite
+        // x and NaN otherwise, so the four running sums stay exactly 0.0
+        // when every sample is finite (and take no branch per sample).
+        for (std::size_t i = 0; i < 512; ++i) x[i] = static_cast<double>(at[i * stride]);
+        std::array<double, 4> probe{};
+        for (std::size_t i = 0; i < 512; i += 4) {
+            for (std::size_t k = 0; k < 4; ++k) probe[k] += x[i + k] - x[i + k];
+        }
+        if (!(probe[0] + probe[1] + probe[2] + probe[3] == 0.0)) {
+            for (std::size_t i = 0; i < 512; ++i) x[i] = coded_sample(at[i * stride]);
+        }
         return;
     }
     for (int64_t i = 0; i < 512; ++i) {
