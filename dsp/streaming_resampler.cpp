@@ -237,13 +237,13 @@ StreamingResampler::StreamingResampler(uint32_t input_rate, uint32_t channels) :
 }
 
 void StreamingResampler::hand_on(const ResampledFrameSink& sink) {
-    for (size_t i = 0; i < out_.size(); i += channels_) sink(std::span<const float>(out_).subspan(i, channels_));
+    if (!out_.empty()) sink(out_);
     out_.clear();
 }
 
 void StreamingResampler::push(std::span<const float> interleaved, const ResampledFrameSink& sink) {
     if (stages_.empty()) {
-        for (size_t i = 0; i < interleaved.size(); i += channels_) sink(interleaved.subspan(i, channels_));
+        if (!interleaved.empty()) sink(interleaved);
         return;
     }
     if (stages_.size() == 2) {

@@ -18,8 +18,9 @@
 
 namespace oskavi {
 
-// Receives one finished output frame (interleaved channels).
-using ResampledFrameSink = std::function<void(std::span<const float> frame)>;
+// Receives finished output frames: a run of whole interleaved frames, in
+// order, as many as each push or finish produced (none are withheld).
+using ResampledFrameSink = std::function<void(std::span<const float> frames)>;
 
 // One FIR rate stage: output n is centred on input time n * down / up and
 // reads input frames floor(n * down / up) - centre .. + centre (0.0 before

@@ -83,10 +83,7 @@ PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const Preproc
                            bool bass_processing, float lfe_scale, FrameWindowSink* sink)
     : channels_(channels),
       rate_stage_(input_rate, channels),
-      post_(channels, options, bass_processing, lfe_scale, sink),
-      // At 48 kHz the rate stage hands every frame on unchanged: blocks go to
-      // the post stage whole instead of frame by frame through it.
-      passthrough_(input_rate == 48000) {}
+      post_(channels, options, bass_processing, lfe_scale, sink) {}
 
 void PassPipeline::push(std::span<const float> block, std::size_t read_floats) {
     push_tail(block);
@@ -99,11 +96,7 @@ void PassPipeline::push_tail(std::span<const float> frames) {
         post_.count_frames(rate_stage_.push_count(frames.size() / channels_));
         return;
     }
-    if (passthrough_) {
-        post_.process_frames(frames);
-    } else {
-        rate_stage_.push(frames, [this](std::span<const float> frame) { post_.process(frame); });
-    }
+    rate_stage_.push(frames, [this](std::span<const float> run) { post_.process_frames(run); });
     counting_ = settle_ && post_.stats().non_silent;
 }
 
@@ -111,7 +104,7 @@ StreamPassStats PassPipeline::finish() {
     if (counting_) {
         post_.count_frames(rate_stage_.finish_count());
     } else {
-        rate_stage_.finish([this](std::span<const float> frame) { post_.process(frame); });
+        rate_stage_.finish([this](std::span<const float> run) { post_.process_frames(run); });
     }
     post_.flush();
     StreamPassStats stats = post_.stats();

@@ -100,7 +100,6 @@ private:
     uint32_t channels_;
     StreamingResampler rate_stage_;
     PostStage post_;
-    bool passthrough_;
     bool settle_ = false;
     bool counting_ = false;  // settled: frames only counted from here on
     uint64_t peak_bytes_ = 0;

@@ -74,8 +74,9 @@ PcmBuffer material(uint32_t rate, uint64_t frames) {
 std::vector<float> stream_in_blocks(const PcmBuffer& input, size_t block_frames) {
     StreamingResampler stage(input.sample_rate, input.channels);
     std::vector<float> out;
-    const ResampledFrameSink sink = [&](std::span<const float> frame) {
-        out.insert(out.end(), frame.begin(), frame.end());
+    const ResampledFrameSink sink = [&](std::span<const float> frames) {
+        EXPECT_EQ(frames.size() % input.channels, 0u);
+        out.insert(out.end(), frames.begin(), frames.end());
     };
     for (size_t i = 0; i < input.samples.size(); i += block_frames * 2) {
         const size_t n = std::min(block_frames * 2, input.samples.size() - i);
@@ -106,8 +107,10 @@ TEST(StreamingResampler, CountingFollowsFilteringFrameForFrame) {
             StreamingResampler filtered(rate, 2);
             StreamingResampler counted(rate, 2);
             uint64_t filtered_frames = 0, counted_frames = 0;
-            const ResampledFrameSink count = [&](std::span<const float>) { ++filtered_frames; };
-            const ResampledFrameSink count_too = [&](std::span<const float>) { ++counted_frames; };
+            const ResampledFrameSink count = [&](std::span<const float> frames) { filtered_frames += frames.size() / 2; };
+            const ResampledFrameSink count_too = [&](std::span<const float> frames) {
+                counted_frames += frames.size() / 2;
+            };
             for (size_t i = 0, index = 0; i < input.samples.size(); i += block * 2, ++index) {
                 const size_t n = std::min(block * 2, input.samples.size() - i);
                 const std::span<const float> part = std::span<const float>(input.samples).subspan(i, n);
