@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "ac3/exponents.h"
 #include "ac3/mdct.h"
@@ -66,8 +67,16 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     }
 }
 
-// Blocks analysed together: their transient detectors run side by side.
-constexpr std::size_t kBlocksPerBatch = 2;
+// Blocks analysed together: their transient detectors run side by side (a
+// stereo batch is eight of them).
+constexpr std::size_t kBlocksPerBatch = 4;
+constexpr std::size_t kBatchInputs = kBlocksPerBatch * kMaxFbwChannels;
+
+template <std::size_t... I>
+std::array<TransientInput, kBatchInputs> inputs_of(std::array<BlockSamples, kBatchInputs>& x,
+                                                   std::index_sequence<I...>) {
+    return {TransientInput(x[I])...};
+}
 
 // analyze_block for consecutive blocks (block numbers first_block,
 // first_block + 1, ...) into freshly initialised records, at most
@@ -77,10 +86,9 @@ void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
     const auto positions = fbw_positions(source.channels, source.layout);
     const std::size_t nfbw = positions.size();
     const std::size_t count = blocks.size() * nfbw;  // inputs, block-major
-    std::array<BlockSamples, kBlocksPerBatch * kMaxFbwChannels> x;
-    std::array<TransientInput, kBlocksPerBatch * kMaxFbwChannels> inputs{
-        x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9]};
-    std::array<bool, kBlocksPerBatch * kMaxFbwChannels> switched{};
+    std::array<BlockSamples, kBatchInputs> x;
+    const std::array<TransientInput, kBatchInputs> inputs = inputs_of(x, std::make_index_sequence<kBatchInputs>());
+    std::array<bool, kBatchInputs> switched{};
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t b = i / nfbw;
         const std::size_t c = i % nfbw;
@@ -140,7 +148,7 @@ BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const E
 void analyse_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
                           std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
     for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
-        analyse_batch_into(std::span(blocks).subspan(b, kBlocksPerBatch), source,
+        analyse_batch_into(std::span(blocks).subspan(b, std::min(kBlocksPerBatch, blocks.size() - b)), source,
                            first_block + static_cast<int64_t>(b), settings);
     }
 }

@@ -21,6 +21,9 @@ bool detect_transient(TransientInput samples);
 // with its own state, so every verdict equals detect_transient's. verdicts
 // must hold one entry per input.
 void detect_transients(std::span<const TransientInput> inputs, std::span<bool> verdicts);
+// The same without the AVX2 kernel that detect_transients picks when the
+// processor has it, for the test that holds the two to the same verdicts.
+void detect_transients_plain(std::span<const TransientInput> inputs, std::span<bool> verdicts);
 
 // The older detector: one-pole high-pass and a whole-block test followed by
 // 64- and 32-sample segment tests.
