@@ -120,69 +120,79 @@ MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, 
     return tally_with(psd_at, mask.mask.data(), mask.start, mask.end, mask.floor, csnroffst, fsnroffst);
 }
 
-MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
-                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
-    check_offsets(csnroffst, fsnroffst);
-    if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
-    const i32 snroffset = snr_offset(csnroffst, fsnroffst);
-    // With psd = 3072 - 32 * (4 * exponent) the address (psd - threshold) >> 5
-    // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
-    // shift floors, and the subtrahend is a multiple of 32). Each band's base
-    // (3072 - threshold) >> 5 first, then one pass over the bins with no
-    // band boundaries in it. With a floor from floortab every base is within
-    // reach of the unclamped table; other floors take the clamping lookup.
-    const int first_band = a52::masktab[start];
-    const int last_band = a52::masktab[end - 1];
-    std::array<i32, a52::kBandCount> base;
+namespace {
+
+// Each band's base (3072 - threshold) >> 5 for bands [first_band, last_band];
+// false when one lies beyond the unclamped table's reach (only a floor not
+// from floortab can put it there).
+bool band_bases(std::span<const int32_t, 50> band_mask, int first_band, int last_band, i32 snroffset, i32 floor,
+                std::array<i32, a52::kBandCount>& base) {
     bool reachable = true;
     for (int band = first_band; band <= last_band; ++band) {
         base[band] = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
         reachable = reachable && base[band] >= -kBaseReach && base[band] <= kBaseReach;
     }
+    return reachable;
+}
+
+// The weight of a bin of a band whose base is within reach.
+uint64_t reachable_weight(i32 base, uint8_t exponent) {
+    return kUnclampedWeights[static_cast<std::size_t>(base - kLowestAddress - 4 * i32{exponent})];
+}
+
+// Bin by bin over [start, end) from the band bases.
+uint64_t tally_bins(const uint8_t* exponents, const std::array<i32, a52::kBandCount>& base, bool reachable,
+                    uint32_t start, uint32_t end) {
     uint64_t packed = 0;
     if (reachable) {
-        for (uint32_t bin = start; bin < end; ++bin) {
-            packed += kUnclampedWeights[static_cast<std::size_t>(base[a52::masktab[bin]] - kLowestAddress -
-                                                                 4 * i32{exponents[bin]})];
-        }
+        for (uint32_t bin = start; bin < end; ++bin) packed += reachable_weight(base[a52::masktab[bin]], exponents[bin]);
     } else {
         for (uint32_t bin = start; bin < end; ++bin) packed += clamped_weight(base[a52::masktab[bin]], exponents[bin]);
     }
-    return unpack(packed);
+    return packed;
 }
 
-namespace {
+// Bands below this one are one bin wide (band b is bin b).
+constexpr int kFirstWideBand = 28;
 
-// tally_stepped_mantissas for one group size.
+// tally_stepped_mantissas for one group size, bases within reach. Bins of
+// one step inside one band share psd and threshold, so their address: each
+// such run adds its weight times its length (no field of the packed sum can
+// overflow, as above). A step after bin 0 ends at the next bin b with
+// (b - 1) a multiple of GroupSize.
 template <uint32_t GroupSize>
-uint64_t tally_steps(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t end, i32 floor,
-                     i32 snroffset) {
-    uint64_t packed = 0;
-    uint32_t bin = 0;
-    for (int band = 0; bin < end; ++band) {
-        const uint32_t last = std::min<uint32_t>(a52::bndtab[band] + a52::bndsz[band], end);
-        const i32 base = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
-        // The first run may be the tail of a step begun in the band before.
-        const uint32_t head_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
-        packed += clamped_weight(base, exponents[bin]) * (head_end - bin);
-        bin = head_end;
-        if (base >= -kBaseReach && base <= kBaseReach) {
-            const uint64_t* weights = kUnclampedWeights.data() + (base - kLowestAddress);
-            for (; bin + GroupSize <= last; bin += GroupSize)
-                packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]}) * GroupSize;
-        } else {
-            for (; bin + GroupSize <= last; bin += GroupSize) packed += clamped_weight(base, exponents[bin]) * GroupSize;
+uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandCount>& base, uint32_t end) {
+    const uint32_t narrow_end = std::min<uint32_t>(end, kFirstWideBand);
+    uint64_t packed = tally_bins(exponents, base, true, 0, narrow_end);
+    for (int band = kFirstWideBand; a52::bndtab[band] < end; ++band) {
+        uint32_t bin = a52::bndtab[band];
+        const uint32_t last = std::min<uint32_t>(bin + a52::bndsz[band], end);
+        const uint64_t* weights = kUnclampedWeights.data() + (base[band] - kLowestAddress);
+        while (bin < last) {
+            const uint32_t run_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+            packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]}) * (run_end - bin);
+            bin = run_end;
         }
-        // The last run may stop short of its step's end at the band's end.
-        if (bin < last) {
-            packed += clamped_weight(base, exponents[bin]) * (last - bin);
-            bin = last;
-        }
+        if (band + 1 == a52::kBandCount) break;
     }
     return packed;
 }
 
 }  // namespace
+
+MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
+    check_offsets(csnroffst, fsnroffst);
+    if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
+    // With psd = 3072 - 32 * (4 * exponent) the address (psd - threshold) >> 5
+    // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
+    // shift floors, and the subtrahend is a multiple of 32). Each band's base
+    // first, then one pass over the bins with no band boundaries in it.
+    std::array<i32, a52::kBandCount> base;
+    const bool reachable = band_bases(band_mask, a52::masktab[start], a52::masktab[end - 1],
+                                      snr_offset(csnroffst, fsnroffst), floor, base);
+    return unpack(tally_bins(exponents, base, reachable, start, end));
+}
 
 MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
                                       std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
@@ -190,17 +200,11 @@ MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_s
     check_offsets(csnroffst, fsnroffst);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
-    const i32 snroffset = snr_offset(csnroffst, fsnroffst);
-    // Bins of one step inside one band share psd and threshold, so their
-    // address: each such run adds its weight times its length (no field of
-    // the packed sum can overflow, as above). A step after bin 0 ends at the
-    // next bin b with (b - 1) a multiple of group_size; for bin 0 the unsigned
-    // wrap of bin - 1 gives 1.
-    switch (group_size) {
-        case 1: return unpack(tally_steps<1>(exponents, band_mask, end, floor, snroffset));
-        case 2: return unpack(tally_steps<2>(exponents, band_mask, end, floor, snroffset));
-        default: return unpack(tally_steps<4>(exponents, band_mask, end, floor, snroffset));
-    }
+    std::array<i32, a52::kBandCount> base;
+    const bool reachable =
+        band_bases(band_mask, 0, a52::masktab[end - 1], snr_offset(csnroffst, fsnroffst), floor, base);
+    if (!reachable || group_size == 1) return unpack(tally_bins(exponents, base, reachable, 0, end));
+    return unpack(group_size == 2 ? tally_steps<2>(exponents, base, end) : tally_steps<4>(exponents, base, end));
 }
 
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
