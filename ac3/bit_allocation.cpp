@@ -73,39 +73,43 @@ i32 log_add_bounded(i32 a, i32 b) { return std::max(a, b) + kLatabByDifference[a
 // Runs of equal psd. With p the psd of each bin of a run and d = v - p for
 // the running log-add v before it, log_add(v, p) - p = max(d, 0) + latab
 // correction, a function of d alone; k steps of the run are that function
-// applied k times. kRunCorrection[k - 1][d - kLowestDifference] holds what
+// applied k times. kRunCorrection.added[k - 1][d - kLowestDifference] holds what
 // those k steps add above max(d, 0), so one lookup replaces k dependent ones.
 // Every intermediate difference stays inside the table's domain (the bounds
 // above hold after each step).
-constexpr int kLongestRun = 4;
+constexpr std::size_t kLongestRun = 4;
 
 constexpr i32 run_step(i32 d) {
     return std::max(d, i32{0}) + a52::latab[static_cast<std::size_t>(std::min((d < 0 ? -d : d) >> 1, i32{255}))];
 }
 
-using RunCorrections = std::array<std::array<uint8_t, kDifferenceCount>, kLongestRun>;
+struct RunCorrections {
+    std::array<std::array<uint8_t, kDifferenceCount>, kLongestRun> added{};
+    bool fit_a_byte = true;  // every correction lies in 0..255
+};
 
 constexpr RunCorrections make_run_corrections() {
-    RunCorrections table{};
+    RunCorrections table;
     for (std::size_t i = 0; i < kDifferenceCount; ++i) {
         const i32 d = static_cast<i32>(i) + kLowestDifference;
         i32 after = d;
-        for (int k = 0; k < kLongestRun; ++k) {
+        for (std::size_t k = 0; k < kLongestRun; ++k) {
             after = run_step(after);
             const i32 added = after - std::max(d, i32{0});
-            if (added < 0 || added > 255) throw "run correction outside 8 bits";
-            table[static_cast<std::size_t>(k)][i] = static_cast<uint8_t>(added);
+            table.fit_a_byte = table.fit_a_byte && added >= 0 && added <= 255;
+            table.added[k][i] = static_cast<uint8_t>(added);
         }
     }
     return table;
 }
 
 constexpr RunCorrections kRunCorrection = make_run_corrections();
+static_assert(kRunCorrection.fit_a_byte);
 
 // log_add(v, p) applied `count` (1..kLongestRun) times, for differences in the table.
 i32 log_add_run(i32 v, i32 p, uint32_t count) {
     const i32 d = v - p;
-    return p + std::max(d, i32{0}) + kRunCorrection[count - 1][static_cast<std::size_t>(d - kLowestDifference)];
+    return p + std::max(d, i32{0}) + kRunCorrection.added[count - 1][static_cast<std::size_t>(d - kLowestDifference)];
 }
 
 // Last bin (exclusive) of a band, clipped to the allocation range.
@@ -363,21 +367,21 @@ int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t g
                                   const BitAllocParams& params, std::span<int32_t, 50> mask) {
     check_range(exponents, 0, end);
     check_codes(params);
+    if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     std::array<i32, kBinsPerBlock> psd;
     const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
     const PsdRange range{psd.data(), 0, end};
-    BandValues bndpsd{};
     if (largest > 24 || group_size == 1) {
         build_band_mask(range, largest, params, LeakStart{}, mask.data());
-    } else if (group_size == 2) {
-        integrate_stepped_bands<2>(psd.data(), end, bndpsd);
-        mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
-    } else if (group_size == 4) {
-        integrate_stepped_bands<4>(psd.data(), end, bndpsd);
-        mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
-    } else {
-        throw std::runtime_error("invalid exponent group size");
+        return a52::floortab[params.floorcod];
     }
+    BandValues bndpsd{};
+    if (group_size == 2) {
+        integrate_stepped_bands<2>(psd.data(), end, bndpsd);
+    } else {
+        integrate_stepped_bands<4>(psd.data(), end, bndpsd);
+    }
+    mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
     return a52::floortab[params.floorcod];
 }
 
