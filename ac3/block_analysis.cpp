@@ -67,9 +67,9 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     }
 }
 
-// Blocks analysed together: their transient detectors run side by side (a
-// stereo batch is eight of them).
-constexpr std::size_t kBlocksPerBatch = 4;
+// Blocks analysed together: their transient detectors run side by side (the
+// whole frame, so that even a mono frame fills most of an eight-lane kernel).
+constexpr std::size_t kBlocksPerBatch = kBlocksPerFrame;
 constexpr std::size_t kBatchInputs = kBlocksPerBatch * kMaxFbwChannels;
 
 template <std::size_t... I>

@@ -185,7 +185,19 @@ void verdicts_from(const std::array<SegmentPeaks, Lanes>& peaks, std::span<bool>
 void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verdicts, bool vector_kernel) {
     std::size_t i = 0;
     if (vector_kernel) {
-        for (; i + 8 <= inputs.size(); i += 8) verdicts_from(filter_eight_avx2(inputs.subspan(i, 8)), verdicts.subspan(i, 8));
+        // Eight at a time; a last group of three to seven is filled up with
+        // silent lanes (whose verdicts are dropped), which costs no more
+        // than the narrower kernels would.
+        static constexpr std::array<double, 512> kSilentLane{};
+        while (inputs.size() - i >= 3) {
+            const std::size_t taken = std::min<std::size_t>(8, inputs.size() - i);
+            std::array<TransientInput, 8> lanes{kSilentLane, kSilentLane, kSilentLane, kSilentLane,
+                                                kSilentLane, kSilentLane, kSilentLane, kSilentLane};
+            std::copy_n(inputs.begin() + static_cast<std::ptrdiff_t>(i), taken, lanes.begin());
+            const std::array<SegmentPeaks, 8> peaks = filter_eight_avx2(lanes);
+            for (std::size_t l = 0; l < taken; ++l) verdicts[i + l] = hierarchical_verdict(peaks[l]);
+            i += taken;
+        }
     }
     for (; i + 4 <= inputs.size(); i += 4) verdicts_from(filter_side_by_side<4>(inputs.subspan(i, 4)), verdicts.subspan(i, 4));
     for (; i + 2 <= inputs.size(); i += 2) verdicts_from(filter_side_by_side<2>(inputs.subspan(i, 2)), verdicts.subspan(i, 2));
