@@ -145,7 +145,9 @@ uint64_t tally_bins(const uint8_t* exponents, const std::array<i32, a52::kBandCo
                     uint32_t start, uint32_t end) {
     uint64_t packed = 0;
     if (reachable) {
-        for (uint32_t bin = start; bin < end; ++bin) packed += reachable_weight(base[a52::masktab[bin]], exponents[bin]);
+        for (uint32_t bin = start; bin < end; ++bin) {
+            packed += reachable_weight(base[a52::masktab[bin]], exponents[bin]);
+        }
     } else {
         for (uint32_t bin = start; bin < end; ++bin) packed += clamped_weight(base[a52::masktab[bin]], exponents[bin]);
     }

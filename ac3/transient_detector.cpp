@@ -199,8 +199,12 @@ void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verd
             i += taken;
         }
     }
-    for (; i + 4 <= inputs.size(); i += 4) verdicts_from(filter_side_by_side<4>(inputs.subspan(i, 4)), verdicts.subspan(i, 4));
-    for (; i + 2 <= inputs.size(); i += 2) verdicts_from(filter_side_by_side<2>(inputs.subspan(i, 2)), verdicts.subspan(i, 2));
+    for (; i + 4 <= inputs.size(); i += 4) {
+        verdicts_from(filter_side_by_side<4>(inputs.subspan(i, 4)), verdicts.subspan(i, 4));
+    }
+    for (; i + 2 <= inputs.size(); i += 2) {
+        verdicts_from(filter_side_by_side<2>(inputs.subspan(i, 2)), verdicts.subspan(i, 2));
+    }
     for (; i < inputs.size(); ++i) verdicts[i] = detect_transient(inputs[i]);
 }
 

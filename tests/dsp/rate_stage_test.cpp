@@ -107,7 +107,9 @@ TEST(StreamingResampler, CountingFollowsFilteringFrameForFrame) {
             StreamingResampler filtered(rate, 2);
             StreamingResampler counted(rate, 2);
             uint64_t filtered_frames = 0, counted_frames = 0;
-            const ResampledFrameSink count = [&](std::span<const float> frames) { filtered_frames += frames.size() / 2; };
+            const ResampledFrameSink count = [&](std::span<const float> frames) {
+                filtered_frames += frames.size() / 2;
+            };
             const ResampledFrameSink count_too = [&](std::span<const float> frames) {
                 counted_frames += frames.size() / 2;
             };
