@@ -352,22 +352,12 @@ BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, ui
     return build_mask(exponents, start, end, params, LeakStart{});
 }
 
-int32_t compute_band_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
-                          const BitAllocParams& params, std::span<int32_t, 50> mask) {
-    check_range(exponents, start, end);
-    check_codes(params);
-    // Only the range's psd is written and read: no need to clear the rest.
-    std::array<i32, kBinsPerBlock> psd;
-    const uint8_t largest = fill_psd(exponents, start, end, psd.data());
-    build_band_mask(PsdRange{psd.data(), start, end}, largest, params, LeakStart{}, mask.data());
-    return a52::floortab[params.floorcod];
-}
-
 int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
                                   const BitAllocParams& params, std::span<int32_t, 50> mask) {
     check_range(exponents, 0, end);
     check_codes(params);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
+    // Only the range's psd is written and read: no need to clear the rest.
     std::array<i32, kBinsPerBlock> psd;
     const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
     const PsdRange range{psd.data(), 0, end};

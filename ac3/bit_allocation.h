@@ -51,15 +51,12 @@ struct BitAllocationMask {
 // params.csnroffst/fsnroffst are range-checked but otherwise unused.
 BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
                                           const BitAllocParams& params);
-// The band masks alone of compute_allocation_mask (its `mask`, into `mask`),
-// for callers that need no psd; returns its `floor`.
-int32_t compute_band_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
-                          const BitAllocParams& params, std::span<int32_t, 50> mask);
-// compute_band_mask over [0, end) of a transmitted exponent set whose bins
-// 1 + group_size * i .. group_size * (i + 1) hold one exponent each (every
-// D15, D25 or D45 set: group_size 1, 2 or 4); each such run inside a band is
-// log-added in one step. Throws "invalid exponent group size" for any other
-// group size.
+// The band masks alone of compute_allocation_mask over [0, end) (its `mask`,
+// into `mask`), for callers that need no psd; returns its `floor`. The
+// exponents are a transmitted set whose bins 1 + group_size * i ..
+// group_size * (i + 1) hold one exponent each (every D15, D25 or D45 set:
+// group_size 1, 2 or 4); each such run inside a band is log-added in one
+// step. Throws "invalid exponent group size" for any other group size.
 int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
                                   const BitAllocParams& params, std::span<int32_t, 50> mask);
 BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,

@@ -67,10 +67,10 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     }
 }
 
-// Blocks analysed together: their transient detectors run side by side (the
-// whole frame, so that even a mono frame fills most of an eight-lane kernel).
-constexpr std::size_t kBlocksPerBatch = kBlocksPerFrame;
-constexpr std::size_t kBatchInputs = kBlocksPerBatch * kMaxFbwChannels;
+// The blocks of a whole frame are analysed together: their transient
+// detectors run side by side, so that even a mono frame fills most of an
+// eight-lane kernel.
+constexpr std::size_t kBatchInputs = kBlocksPerFrame * kMaxFbwChannels;
 
 template <std::size_t... I>
 std::array<TransientInput, kBatchInputs> inputs_of(std::array<BlockSamples, kBatchInputs>& x,
@@ -79,8 +79,7 @@ std::array<TransientInput, kBatchInputs> inputs_of(std::array<BlockSamples, kBat
 }
 
 // analyze_block for consecutive blocks (block numbers first_block,
-// first_block + 1, ...) into freshly initialised records, at most
-// kBlocksPerBatch of them.
+// first_block + 1, ...) into freshly initialised records, at most a frame's.
 void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, int64_t first_block,
                         const EncoderSettings& settings) {
     const auto positions = fbw_positions(source.channels, source.layout);
@@ -147,10 +146,7 @@ BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const E
 
 void analyse_frame_blocks(const PcmView& source, int64_t first_block, const EncoderSettings& settings,
                           std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
-    for (std::size_t b = 0; b < blocks.size(); b += kBlocksPerBatch) {
-        analyse_batch_into(std::span(blocks).subspan(b, std::min(kBlocksPerBatch, blocks.size() - b)), source,
-                           first_block + static_cast<int64_t>(b), settings);
-    }
+    analyse_batch_into(blocks, source, first_block, settings);
 }
 
 }  // namespace oskavi

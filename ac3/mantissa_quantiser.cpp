@@ -204,7 +204,7 @@ void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channe
             const GroupRule* rule = group_rule(bap);
             if (rule == nullptr) {
                 values[slot] = code;
-                widths[slot] = static_cast<uint8_t>(a52::mant_width[bap]);
+                widths[slot] = static_cast<uint8_t>(mantissa_width(bap));
                 continue;
             }
             OpenGroup& group = open[bap];

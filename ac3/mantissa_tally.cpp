@@ -166,7 +166,7 @@ template <uint32_t GroupSize>
 uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandCount>& base, uint32_t end) {
     const uint32_t narrow_end = std::min<uint32_t>(end, kFirstWideBand);
     uint64_t packed = tally_bins(exponents, base, true, 0, narrow_end);
-    for (int band = kFirstWideBand; a52::bndtab[band] < end; ++band) {
+    for (int band = kFirstWideBand; band < a52::kBandCount && a52::bndtab[band] < end; ++band) {
         uint32_t bin = a52::bndtab[band];
         const uint32_t last = std::min<uint32_t>(bin + a52::bndsz[band], end);
         const uint64_t* weights = kUnclampedWeights.data() + (base[band] - kLowestAddress);
@@ -175,7 +175,6 @@ uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandC
             packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]}) * (run_end - bin);
             bin = run_end;
         }
-        if (band + 1 == a52::kBandCount) break;
     }
     return packed;
 }

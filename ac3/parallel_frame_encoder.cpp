@@ -58,20 +58,19 @@ void OrderedFrameEncoder::work() {
         for (size_t i = 0; i < count; ++i) batch[i] = &slots_[claimed_ + i];
         claimed_ += count;
         lock.unlock();
-        std::array<Slot, kBatch> results;
+        // A claimed slot is this worker's until it is marked done: the
+        // producer reads its frame only after that, under the mutex.
         for (size_t i = 0; i < count; ++i) {
             try {
-                results[i].frame = encode_frame_job(batch[i]->job, settings_);
+                batch[i]->frame = encode_frame_job(batch[i]->job, settings_);
             } catch (...) {
-                results[i].failure = std::current_exception();
+                batch[i]->failure = std::current_exception();
             }
+            batch[i]->job = FrameJob{};  // its window is no longer needed
         }
         lock.lock();
         bool front_done = false;
         for (size_t i = 0; i < count; ++i) {
-            batch[i]->job = FrameJob{};  // its window is no longer needed
-            batch[i]->frame = std::move(results[i].frame);
-            batch[i]->failure = results[i].failure;
             batch[i]->done = true;
             front_done = front_done || batch[i] == &slots_.front();
         }
