@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <stdexcept>
+#include <utility>
 
 #include "ac3/bit_allocation_tables.h"
 
@@ -68,7 +69,11 @@ constexpr std::array<int8_t, kDifferenceCount> make_latab_by_difference() {
 constexpr std::array<int8_t, kDifferenceCount> kLatabByDifference = make_latab_by_difference();
 
 // log_add for operands whose difference is known to lie in the table.
-i32 log_add_bounded(i32 a, i32 b) { return std::max(a, b) + kLatabByDifference[a - b - kLowestDifference]; }
+// (Indexed from the entry of difference 0, which saves an add per log-add.)
+i32 log_add_bounded(i32 a, i32 b) {
+    const int8_t* by_difference = kLatabByDifference.data() - kLowestDifference;
+    return std::max(a, b) + by_difference[a - b];
+}
 
 // Runs of equal psd. With p the psd of each bin of a run and d = v - p for
 // the running log-add v before it, log_add(v, p) - p = max(d, 0) + latab
@@ -211,25 +216,86 @@ void integrate_bands(const PsdRange& m, BandValues& bndpsd) {
     if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
 }
 
-// integrate_bands over bins [0, end) of a transmitted exponent set whose
-// bins 1 + GroupSize * i .. GroupSize * (i + 1) share one exponent, with every
-// exponent at most 24: inside a band each run of one step is log-added at once.
+// Sets whose bins 1 + GroupSize * i .. GroupSize * (i + 1) share one
+// exponent (GroupSize 1: any set). Inside a band, the bins after the first
+// fall into runs of equal psd, each ending where a step ends: at the next
+// bin b with (b - 1) a multiple of GroupSize, or at the band's end.
 template <uint32_t GroupSize>
-void integrate_stepped_bands(const i32* psd, uint32_t end, BandValues& bndpsd) {
-    static_assert(GroupSize == 2 || GroupSize == 4);
-    const int last_band = a52::masktab[end - 1];
-    for (int band = 0; band <= last_band; ++band) {
-        const uint32_t first = a52::bndtab[band];
-        const uint32_t last = band_end(band, end);
-        i32 value = psd[first];
-        for (uint32_t bin = first + 1; bin < last;) {
-            // The step holding `bin` ends at the next b with (b - 1) a multiple of GroupSize.
-            const uint32_t run_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
-            value = log_add_run(value, psd[bin], run_end - bin);
-            bin = run_end;
-        }
-        bndpsd[band] = value;
+constexpr uint32_t run_end(uint32_t bin, uint32_t last) {
+    return std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+}
+
+// Log-add of the psd of bins [first, last) in bin order, a run at a time.
+template <uint32_t GroupSize>
+i32 integrate_runs(const i32* psd, uint32_t first, uint32_t last) {
+    i32 value = psd[first];
+    for (uint32_t bin = first + 1; bin < last;) {
+        const uint32_t end = run_end<GroupSize>(bin, last);
+        value = log_add_run(value, psd[bin], end - bin);
+        bin = end;
     }
+    return value;
+}
+
+// Bands below this one are one bin wide (band b is bin b); the 22 from it on
+// are 3 to 24 bins wide, so at most 23 runs long.
+constexpr int kFirstWideBand = 28;
+constexpr uint32_t kMostRuns = 23;
+
+struct Run {
+    uint32_t bin = 0;
+    uint32_t count = 0;  // 0: the band has fewer runs
+};
+
+// Run number `index` (from 0) of wide band `band`.
+template <uint32_t GroupSize>
+constexpr Run run_of(int band, uint32_t index) {
+    const uint32_t last = a52::bndtab[band] + a52::bndsz[band];
+    uint32_t bin = a52::bndtab[band] + 1;
+    for (uint32_t i = 0; bin < last; ++i) {
+        const uint32_t end = run_end<GroupSize>(bin, last);
+        if (i == index) return Run{bin, end - bin};
+        bin = end;
+    }
+    return Run{};
+}
+
+// Run `Index` of each wide band, the bands in turn: every round adds one
+// more run to each chain.
+template <uint32_t GroupSize, uint32_t Index, int... Lanes>
+[[gnu::always_inline]] inline void add_round(const i32* psd, i32* value, std::integer_sequence<int, Lanes...>) {
+    const auto add = [psd, value]<int Band>() {
+        constexpr Run run = run_of<GroupSize>(Band, Index);
+        if constexpr (run.count == 1) value[Band] = log_add_bounded(value[Band], psd[run.bin]);
+        if constexpr (run.count > 1) value[Band] = log_add_run(value[Band], psd[run.bin], run.count);
+    };
+    (add.template operator()<kFirstWideBand + Lanes>(), ...);
+}
+
+template <uint32_t GroupSize, uint32_t... Indices>
+[[gnu::always_inline]] inline void add_rounds(const i32* psd, i32* value,
+                                              std::integer_sequence<uint32_t, Indices...>) {
+    (add_round<GroupSize, Indices>(psd, value, std::make_integer_sequence<int, a52::kBandCount - kFirstWideBand>()),
+     ...);
+}
+
+// integrate_bands over [0, end) for such a set with every exponent at most
+// 24; psd[bin] must be valid for every bin below kBinsPerBlock. Each band on
+// its own is a latency-bound chain of log-adds, so the chains of all 22 wide
+// bands advance together, one run of each per round, and the processor
+// overlaps them. The bands beyond `end` are summed over whatever the padding
+// holds and ignored; a band cut by `end` is summed again over its bins
+// inside the range.
+template <uint32_t GroupSize>
+void integrate_bands_from_zero(const i32* psd, uint32_t end, BandValues& bndpsd) {
+    const int narrow = static_cast<int>(std::min<uint32_t>(end, kFirstWideBand));
+    for (int band = 0; band < narrow; ++band) bndpsd[band] = psd[band];
+    if (end <= static_cast<uint32_t>(kFirstWideBand)) return;
+    for (int band = kFirstWideBand; band < a52::kBandCount; ++band) bndpsd[band] = psd[a52::bndtab[band]];
+    add_rounds<GroupSize>(psd, bndpsd.data(), std::make_integer_sequence<uint32_t, kMostRuns>());
+    const int last_band = a52::masktab[end - 1];
+    if (band_end(last_band, end) < a52::bndtab[last_band] + a52::bndsz[last_band])
+        bndpsd[last_band] = integrate_runs<GroupSize>(psd, a52::bndtab[last_band], end);
 }
 
 // Excitation of a range starting at bin 0 (full-bandwidth and LFE channels):
@@ -357,19 +423,23 @@ int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t g
     check_range(exponents, 0, end);
     check_codes(params);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
-    // Only the range's psd is written and read: no need to clear the rest.
     std::array<i32, kBinsPerBlock> psd;
     const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
     const PsdRange range{psd.data(), 0, end};
-    if (largest > 24 || group_size == 1) {
+    if (largest > 24) {
         build_band_mask(range, largest, params, LeakStart{}, mask.data());
         return a52::floortab[params.floorcod];
     }
+    // The bands beyond the range are summed too (and then ignored): give
+    // them a psd inside the log-add table's domain.
+    std::fill(psd.begin() + end, psd.end(), 0);
     BandValues bndpsd{};
-    if (group_size == 2) {
-        integrate_stepped_bands<2>(psd.data(), end, bndpsd);
+    if (group_size == 1) {
+        integrate_bands_from_zero<1>(psd.data(), end, bndpsd);
+    } else if (group_size == 2) {
+        integrate_bands_from_zero<2>(psd.data(), end, bndpsd);
     } else {
-        integrate_stepped_bands<4>(psd.data(), end, bndpsd);
+        integrate_bands_from_zero<4>(psd.data(), end, bndpsd);
     }
     mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
     return a52::floortab[params.floorcod];

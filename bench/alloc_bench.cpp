@@ -68,6 +68,23 @@ void BM_ComputeMask253(benchmark::State& state) {
 }
 BENCHMARK(BM_ComputeMask253);
 
+// The band mask the exponent-strategy search computes for every candidate,
+// for each grouping (D15, D25, D45).
+void BM_SteppedBandMask253(benchmark::State& state) {
+    const uint32_t group_size = static_cast<uint32_t>(state.range(0));
+    std::mt19937 rng(11);
+    const RawExponents raw = raw_exponents(synthetic_block(rng));
+    const uint8_t strategy = group_size == 1 ? kExpD15 : group_size == 2 ? kExpD25 : kExpD45;
+    std::array<uint8_t, kBinsPerBlock> shaped;
+    shape_exponents(raw, strategy, 253, shaped);
+    std::array<int32_t, 50> mask;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(compute_stepped_band_mask(shaped, group_size, 253, params(30, 8), mask));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_SteppedBandMask253)->Arg(1)->Arg(2)->Arg(4);
+
 void BM_BapsFromMask253(benchmark::State& state) {
     const std::vector<uint8_t> exps = synthetic_exponents();
     const BitAllocationMask mask = compute_allocation_mask(exps, 0, 253, params(0, 0));

@@ -71,7 +71,7 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
 // SNR offset pair.
 TEST(BitAllocation, ShapedSetsTallyStepByStepAsBinByBin) {
     std::mt19937 rng(99);
-    for (int trial = 0; trial < 8; ++trial) {
+    for (int trial = 0; trial < 24; ++trial) {
         std::vector<uint8_t> raw(256);
         for (auto& x : raw) x = static_cast<uint8_t>(rng() % 25);
         const uint32_t end = 37 + static_cast<uint32_t>(rng() % 217);
