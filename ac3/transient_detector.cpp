@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstddef>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace oskavi {
 
 namespace {
@@ -154,16 +158,73 @@ template <std::size_t Lanes>
 
 // Eight lanes in two 256-bit registers where the processor has AVX2: the
 // recursions are bound by the latency of their multiply-add chains, so twice
-// the lanes cost hardly more time (in SSE2 registers they would not fit). AVX2
-// multiplies and adds round exactly as the SSE2 or scalar ones do (and
-// nothing is contracted into a fused multiply-add), so every lane's filter
-// output is the same. The function calls nothing, so the compiler clears the
-// upper register halves on its return, before SSE code runs again (SSE code
-// running with them dirty is slowed throughout).
+// the lanes cost hardly more time. Four samples of four lanes are loaded and
+// transposed in registers, filtered and folded into the running segment
+// peaks at once, so no sample is stored on the way. AVX2 multiplies and adds
+// round exactly as the SSE2 or scalar ones do, in the same order (nothing is
+// contracted into a fused multiply-add), and max is exact in any order, so
+// every lane's peaks are those of filter_side_by_side. The function calls
+// nothing, so the compiler clears the upper register halves on its return,
+// before SSE code runs again (SSE code running with them dirty is slowed
+// throughout).
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
-    return filter_side_by_side<8>(inputs);
+struct CascadeLanes {
+    __m256d s1, s2, t1, t2;  // stage-1 and stage-2 states of four lanes
+    __m256d peak;            // of the current 64-sample segment
+};
+
+#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+OSKAVI_AVX2_INLINE __m256d times(double k, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(k), v); }
+
+OSKAVI_AVX2_INLINE void cascade_step(CascadeLanes& c, __m256d x) {
+    const Biquad& p = kHighpassStage1;
+    const Biquad& q = kHighpassStage2;
+    const __m256d mid = _mm256_add_pd(times(p.b0, x), c.s1);
+    c.s1 = _mm256_add_pd(_mm256_sub_pd(times(p.b1, x), times(p.a1, mid)), c.s2);
+    c.s2 = _mm256_sub_pd(times(p.b2, x), times(p.a2, mid));
+    const __m256d y = _mm256_add_pd(times(q.b0, mid), c.t1);
+    c.t1 = _mm256_add_pd(_mm256_sub_pd(times(q.b1, mid), times(q.a1, y)), c.t2);
+    c.t2 = _mm256_sub_pd(times(q.b2, mid), times(q.a2, y));
+    // |y| by clearing the sign; a NaN output leaves the peak as it was, as std::max does.
+    c.peak = _mm256_max_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), y), c.peak);
 }
+
+// Samples n..n + 3 of lanes first..first + 3, filtered.
+OSKAVI_AVX2_INLINE void cascade_four(CascadeLanes& c, std::span<const TransientInput> inputs, std::size_t first,
+                                     std::size_t n) {
+    const __m256d r0 = _mm256_loadu_pd(inputs[first].data() + n);
+    const __m256d r1 = _mm256_loadu_pd(inputs[first + 1].data() + n);
+    const __m256d r2 = _mm256_loadu_pd(inputs[first + 2].data() + n);
+    const __m256d r3 = _mm256_loadu_pd(inputs[first + 3].data() + n);
+    const __m256d even01 = _mm256_unpacklo_pd(r0, r1);  // samples 0 and 2 of lanes 0, 1
+    const __m256d odd01 = _mm256_unpackhi_pd(r0, r1);
+    const __m256d even23 = _mm256_unpacklo_pd(r2, r3);
+    const __m256d odd23 = _mm256_unpackhi_pd(r2, r3);
+    cascade_step(c, _mm256_permute2f128_pd(even01, even23, 0x20));
+    cascade_step(c, _mm256_permute2f128_pd(odd01, odd23, 0x20));
+    cascade_step(c, _mm256_permute2f128_pd(even01, even23, 0x31));
+    cascade_step(c, _mm256_permute2f128_pd(odd01, odd23, 0x31));
+}
+
+__attribute__((target("avx2"))) std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
+    std::array<CascadeLanes, 2> lanes{};
+    std::array<SegmentPeaks, 8> peaks;
+    for (std::size_t segment = 0; segment < 8; ++segment) {
+        for (CascadeLanes& c : lanes) c.peak = _mm256_setzero_pd();
+        for (std::size_t n = 64 * segment; n < 64 * segment + 64; n += 4) {
+            cascade_four(lanes[0], inputs, 0, n);
+            cascade_four(lanes[1], inputs, 4, n);
+        }
+        alignas(32) std::array<double, 8> segment_peaks;
+        _mm256_store_pd(segment_peaks.data(), lanes[0].peak);
+        _mm256_store_pd(segment_peaks.data() + 4, lanes[1].peak);
+        for (std::size_t l = 0; l < 8; ++l) peaks[l][segment] = segment_peaks[l];
+    }
+    return peaks;
+}
+
+#undef OSKAVI_AVX2_INLINE
 
 bool avx2_available() {
     static const bool available = __builtin_cpu_supports("avx2");
