@@ -4,10 +4,15 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
 
 #include "ac3/bit_allocation.h"
 #include "ac3/bit_allocation_tables.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace oskavi {
 namespace {
@@ -107,44 +112,181 @@ constexpr std::array<Quantiser, 16> kQuantisers = make_quantisers();
     return q.symmetric ? static_cast<uint32_t>(symmetric) : pattern;
 }
 
+// Codes of a run of mantissas, bap 0 giving code 0; every bap is at most 15.
+void quantise_run_plain(const double* values, const uint8_t* exponents, const uint8_t* baps, std::size_t count,
+                        uint32_t* codes) {
+    for (std::size_t i = 0; i < count; ++i) codes[i] = baps[i] == 0 ? 0 : quantise_valid(values[i], exponents[i], baps[i]);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+// A symmetric quantiser's parameter by bap 0..7 (rows 0, 6 and 7 inert),
+// eight doubles looked up in registers.
+struct SymmetricColumn {
+    std::array<double, 8> value{};
+};
+
+constexpr SymmetricColumn make_column(double Quantiser::*field) {
+    SymmetricColumn c;
+    for (std::size_t bap = 0; bap < 6; ++bap) c.value[bap] = kQuantisers[bap].*field;
+    return c;
+}
+constexpr SymmetricColumn kOffsets = make_column(&Quantiser::offset);
+constexpr SymmetricColumn kSteps = make_column(&Quantiser::step);
+constexpr SymmetricColumn kInverseSteps = make_column(&Quantiser::inverse_step);
+
+// Entry bap & 7 of a column for each of four lanes: a permute of 32-bit
+// halves picks the double within each half of the column, a blend the half.
+OSKAVI_AVX2_INLINE __m256d look_up(const SymmetricColumn& column, __m256i bap) {
+    const __m256i within = _mm256_and_si256(bap, _mm256_set1_epi64x(3));
+    // Halves 2i and 2i + 1 of entry i.
+    const __m256i halves = _mm256_or_si256(_mm256_slli_epi64(within, 1),
+                                           _mm256_slli_epi64(_mm256_add_epi64(_mm256_slli_epi64(within, 1),
+                                                                              _mm256_set1_epi64x(1)), 32));
+    const __m256d low =
+        _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(column.value.data())), halves));
+    const __m256d high =
+        _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(column.value.data() + 4)), halves));
+    const __m256i upper = _mm256_cmpgt_epi64(_mm256_and_si256(bap, _mm256_set1_epi64x(4)), _mm256_setzero_si256());
+    return _mm256_blendv_pd(low, high, _mm256_castsi256_pd(upper));
+}
+
+// Four codes of quantise_valid at once, with the same arithmetic:
+// value * 2^e with 2^e built from its bits (exactly ldexp for every 8-bit
+// exponent); the symmetric code from the product by the rounded reciprocal,
+// or from the quotient when a lane lies near a half; the two's complement
+// pattern with 2^(w - 1) built from its bits. floor, trunc, min and max are
+// exact, and the clamped codes are whole numbers well inside int32.
+OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps,
+                                           uint32_t* codes) {
+    int32_t exponent_bytes;
+    int32_t bap_bytes;
+    std::memcpy(&exponent_bytes, exponents, 4);
+    std::memcpy(&bap_bytes, baps, 4);
+    const __m256i e = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(exponent_bytes));
+    const __m256d power = _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(e, _mm256_set1_epi64x(1023)), 52));
+    __m256d x = _mm256_mul_pd(_mm256_loadu_pd(values), power);
+    x = _mm256_andnot_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), x);  // NaN -> 0
+    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1.0)), _mm256_set1_pd(kBelowOne));
+
+    const __m128i bap_bytes_vector = _mm_cvtsi32_si128(bap_bytes);
+    const __m256i bap = _mm256_cvtepu8_epi64(bap_bytes_vector);
+    const __m128i bap32 = _mm_cvtepu8_epi32(bap_bytes_vector);
+    const __m128i symmetric = _mm_cmplt_epi32(bap32, _mm_set1_epi32(6));
+
+    // Symmetric: code k stands for (2k - (L - 1)) / L; top code L - 1 (0 for bap 0).
+    const __m256d numerator = _mm256_add_pd(x, look_up(kOffsets, bap));
+    __m256d y = _mm256_mul_pd(numerator, look_up(kInverseSteps, bap));
+    __m256d level = _mm256_round_pd(y, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    __m256d fraction = _mm256_sub_pd(y, level);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d off_half =
+        _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_andnot_pd(sign, fraction), _mm256_set1_pd(0.5)));
+    const __m256d near_half = _mm256_and_pd(_mm256_cmp_pd(off_half, _mm256_set1_pd(1e-9), _CMP_LT_OQ),
+                                            _mm256_castsi256_pd(_mm256_cvtepi32_epi64(symmetric)));
+    if (_mm256_movemask_pd(near_half) != 0) {
+        y = _mm256_blendv_pd(y, _mm256_div_pd(numerator, look_up(kSteps, bap)), near_half);
+        level = _mm256_round_pd(y, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        fraction = _mm256_sub_pd(y, level);
+    }
+    const __m256d one = _mm256_set1_pd(1.0);
+    level = _mm256_add_pd(level, _mm256_and_pd(_mm256_cmp_pd(fraction, _mm256_set1_pd(0.5), _CMP_GE_OQ), one));
+    level = _mm256_sub_pd(level, _mm256_and_pd(_mm256_cmp_pd(fraction, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one));
+    const __m128i levels = _mm_shuffle_epi8(_mm_setr_epi8(1, 3, 5, 7, 11, 15, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1),
+                                            bap_bytes_vector);
+    const __m256d top = _mm256_sub_pd(_mm256_cvtepi32_pd(_mm_cvtepu8_epi32(levels)), one);
+    level = _mm256_min_pd(_mm256_max_pd(level, _mm256_setzero_pd()), top);
+
+    // Two's complement of w bits: floor(x * 2^(w - 1)) within -2^(w - 1)..2^(w - 1) - 1.
+    const __m128i width_bytes = _mm_shuffle_epi8(
+        _mm_setr_epi8(1, 1, 1, 1, 1, 1, 5, 6, 7, 8, 9, 10, 11, 12, 14, 16), bap_bytes_vector);
+    const __m256i width = _mm256_cvtepu8_epi64(width_bytes);
+    const __m256d half =
+        _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(width, _mm256_set1_epi64x(1022)), 52));
+    __m256d twos = _mm256_round_pd(_mm256_mul_pd(x, half), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    twos = _mm256_min_pd(_mm256_max_pd(twos, _mm256_xor_pd(half, sign)), _mm256_sub_pd(half, one));
+    const __m128i mask = _mm_sub_epi32(_mm_sllv_epi32(_mm_set1_epi32(1), _mm_cvtepu8_epi32(width_bytes)),
+                                       _mm_set1_epi32(1));
+    const __m128i pattern = _mm_and_si128(_mm256_cvttpd_epi32(twos), mask);
+    const __m128i code = _mm_blendv_epi8(pattern, _mm256_cvttpd_epi32(level), symmetric);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), code);
+}
+
+__attribute__((target("avx2"))) void quantise_run_avx2(const double* values, const uint8_t* exponents,
+                                                       const uint8_t* baps, std::size_t count, uint32_t* codes) {
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) quantise_four_avx2(values + i, exponents + i, baps + i, codes + i);
+    quantise_run_plain(values + i, exponents + i, baps + i, count - i, codes + i);
+}
+
+#undef OSKAVI_AVX2_INLINE
+
+bool avx2_available() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+void quantise_run_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps, std::size_t count,
+                       uint32_t* codes) {
+    quantise_run_plain(values, exponents, baps, count, codes);
+}
+
+bool avx2_available() { return false; }
+#endif
+
 // Mantissas of one audio block: at most seven channels (five full-bandwidth,
 // coupling, LFE) of at most 256 bins.
 constexpr std::size_t kMaxBlockMantissas = 7 * 256;
 
 // How bap 1, 2 and 4 codes are packed: `members` codes of `radix` levels
-// per word of `width` bits; a missing member is sent as the zero level.
+// per word of `width` bits; a missing member is sent as the zero level. Rule
+// 0 stands for every other bap: a "group" of one member that is its own
+// word (radix 0 keeps nothing of the word before).
 struct GroupRule {
     uint32_t members;
     uint32_t radix;
-    uint32_t width;
     uint32_t zero_code;
 };
 
-const GroupRule* group_rule(uint8_t bap) {
-    static constexpr GroupRule kBap1{3, 3, 5, 1};
-    static constexpr GroupRule kBap2{3, 5, 7, 2};
-    static constexpr GroupRule kBap4{2, 11, 7, 5};
-    switch (bap) {
-        case 1: return &kBap1;
-        case 2: return &kBap2;
-        case 4: return &kBap4;
-        default: return nullptr;
-    }
+constexpr std::array<GroupRule, 4> kGroupRules{{{1, 0, 0}, {3, 3, 1}, {3, 5, 2}, {2, 11, 5}}};
+
+// The rule of each bap, and the width of the field a mantissa of that bap
+// opens (its group word's for bap 1, 2 and 4; none for bap 0).
+constexpr std::array<uint8_t, 16> kRuleOf{0, 1, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+constexpr std::array<uint8_t, 16> make_opening_widths() {
+    std::array<uint8_t, 16> widths{};
+    for (std::size_t bap = 1; bap < widths.size(); ++bap) widths[bap] = a52::mant_width[bap];
+    widths[1] = 5;
+    widths[2] = 7;
+    widths[4] = 7;
+    return widths;
 }
+constexpr std::array<uint8_t, 16> kOpeningWidth = make_opening_widths();
 
 // Concatenates fields (each value below 2^width, width at most 16) and hands
-// them to the writer 32 bits at a time: the same bits in the same order as
-// writing every field on its own.
+// them to the writer in chunks: the same bits in the same order as writing
+// every field on its own. The first chunk brings the writer to a byte
+// boundary; every later one is a whole 32-bit word.
 class FieldPacker {
 public:
-    explicit FieldPacker(BitWriter& writer) : writer_(writer) {}
+    explicit FieldPacker(BitWriter& writer)
+        : writer_(writer), chunk_(writer.bit_count % 8 != 0 ? 8 - writer.bit_count % 8 : 32) {}
 
+    // A width-0 field (value 0) adds nothing.
     void add(uint32_t value, uint32_t width) {
         pending_ = (pending_ << width) | value;
         pending_bits_ += width;
-        if (pending_bits_ >= 32) {
-            pending_bits_ -= 32;
-            writer_.write_bits(static_cast<uint32_t>(pending_ >> pending_bits_), 32);
+        if (pending_bits_ >= chunk_) {
+            pending_bits_ -= chunk_;
+            const auto chunk = static_cast<uint32_t>(pending_ >> pending_bits_);
+            if (chunk_ == 32) {
+                writer_.write_word(chunk);
+            } else {
+                writer_.write_bits(chunk, chunk_);
+            }
+            chunk_ = 32;
             pending_ &= (uint64_t{1} << pending_bits_) - 1;
         }
     }
@@ -157,9 +299,18 @@ public:
 
 private:
     BitWriter& writer_;
+    uint32_t chunk_;            // bits of the next chunk: 1..7 at first, then 32
     uint64_t pending_ = 0;
-    uint32_t pending_bits_ = 0;  // below 32 between calls
+    uint32_t pending_bits_ = 0;  // below the chunk between calls
 };
+
+void check_run(std::span<const double> values, std::span<const uint8_t> exponents, std::span<const uint8_t> baps,
+               std::span<uint32_t> codes) {
+    if (values.size() != baps.size() || exponents.size() != baps.size() || codes.size() != baps.size())
+        throw std::runtime_error("mantissa channel vector size mismatch");
+    if (std::any_of(baps.begin(), baps.end(), [](uint8_t bap) { return bap > 15; }))
+        throw std::runtime_error("invalid bap");
+}
 
 void check_lengths(std::span<const ChannelMantissas> channels) {
     for (const ChannelMantissas& c : channels) {
@@ -177,13 +328,31 @@ uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
     return quantise_valid(value, exponent, bap);
 }
 
+void quantise_mantissas(std::span<const double> values, std::span<const uint8_t> exponents,
+                        std::span<const uint8_t> baps, std::span<uint32_t> codes) {
+    check_run(values, exponents, baps, codes);
+    if (avx2_available()) {
+        quantise_run_avx2(values.data(), exponents.data(), baps.data(), baps.size(), codes.data());
+    } else {
+        quantise_run_plain(values.data(), exponents.data(), baps.data(), baps.size(), codes.data());
+    }
+}
+
+void quantise_mantissas_plain(std::span<const double> values, std::span<const uint8_t> exponents,
+                              std::span<const uint8_t> baps, std::span<uint32_t> codes) {
+    check_run(values, exponents, baps, codes);
+    quantise_run_plain(values.data(), exponents.data(), baps.data(), baps.size(), codes.data());
+}
+
 void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
     check_lengths(channels);
     // The block's fields in stream order, one slot per mantissa: a bap 1, 2
     // or 4 group's word sits at its first member's slot and its other
-    // members' slots stay empty (width 0). Members are the next mantissas of
-    // the same bap in stream order, across channels; a group still open at
-    // the block's end is completed with zero-level codes.
+    // members' slots stay empty (width 0, value 0), as do bap 0 slots.
+    // Members are the next mantissas of the same bap in stream order, across
+    // channels; a group still open at the block's end is completed with
+    // zero-level codes. Every mantissa goes through the same steps, whatever
+    // its bap, so that nothing branches on it.
     std::array<uint32_t, kMaxBlockMantissas> values;
     std::array<uint8_t, kMaxBlockMantissas> widths;
     struct OpenGroup {
@@ -191,46 +360,38 @@ void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channe
         uint32_t word = 0;
         uint32_t members = 0;
     };
-    std::array<OpenGroup, 16> open{};  // by bap
+    std::array<OpenGroup, kGroupRules.size()> open{};  // by rule
+    std::array<uint32_t, 256> codes;
     std::size_t slot = 0;
     for (const ChannelMantissas& c : channels) {
         if (c.baps.size() > kMaxBlockMantissas - slot) throw std::runtime_error("too many mantissas in one block");
-        for (std::size_t bin = 0; bin < c.baps.size(); ++bin, ++slot) {
-            const uint8_t bap = c.baps[bin];
-            widths[slot] = 0;
-            if (bap == 0) continue;
-            if (bap > 15) throw std::runtime_error("invalid bap");
-            const uint32_t code = quantise_valid(c.coefficients[bin], c.exponents[bin], bap);
-            const GroupRule* rule = group_rule(bap);
-            if (rule == nullptr) {
-                values[slot] = code;
-                widths[slot] = static_cast<uint8_t>(mantissa_width(bap));
-                continue;
-            }
-            OpenGroup& group = open[bap];
-            if (group.members == 0) {
-                group.first = slot;
-                group.word = 0;
-                widths[slot] = static_cast<uint8_t>(rule->width);
-            }
-            group.word = group.word * rule->radix + code;
-            if (++group.members == rule->members) {
+        for (std::size_t first = 0; first < c.baps.size(); first += codes.size()) {
+            const std::size_t count = std::min(codes.size(), c.baps.size() - first);
+            quantise_mantissas(c.coefficients.subspan(first, count), c.exponents.subspan(first, count),
+                               c.baps.subspan(first, count), std::span(codes).first(count));
+            for (std::size_t i = 0; i < count; ++i, ++slot) {
+                const uint8_t bap = c.baps[first + i];
+                const GroupRule& rule = kGroupRules[kRuleOf[bap]];
+                OpenGroup& group = open[kRuleOf[bap]];
+                const bool opens = group.members == 0;
+                group.first = opens ? slot : group.first;
+                group.word = (opens ? 0 : group.word) * rule.radix + codes[i];
+                values[slot] = 0;
                 values[group.first] = group.word;
-                group.members = 0;
+                widths[slot] = opens ? kOpeningWidth[bap] : 0;
+                group.members = group.members + 1 == rule.members ? 0 : group.members + 1;
             }
         }
     }
-    for (uint8_t bap : {uint8_t{1}, uint8_t{2}, uint8_t{4}}) {
-        OpenGroup& group = open[bap];
+    for (std::size_t r = 1; r < kGroupRules.size(); ++r) {
+        OpenGroup& group = open[r];
         if (group.members == 0) continue;
-        const GroupRule& rule = *group_rule(bap);
-        for (; group.members < rule.members; ++group.members) group.word = group.word * rule.radix + rule.zero_code;
+        for (; group.members < kGroupRules[r].members; ++group.members)
+            group.word = group.word * kGroupRules[r].radix + kGroupRules[r].zero_code;
         values[group.first] = group.word;
     }
     FieldPacker fields(writer);
-    for (std::size_t i = 0; i < slot; ++i) {
-        if (widths[i] != 0) fields.add(values[i], widths[i]);
-    }
+    for (std::size_t i = 0; i < slot; ++i) fields.add(values[i], widths[i]);
     fields.flush();
 }
 

@@ -36,6 +36,17 @@ void BitWriter::write_bits(uint32_t value, uint32_t width) {
     bit_count = end;
 }
 
+void BitWriter::write_word(uint32_t value) {
+    if (count_only || bit_count % 8 != 0) {
+        write_bits(value, 32);
+        return;
+    }
+    const uint8_t word[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    bytes.insert(bytes.end(), word, word + 4);
+    bit_count += 32;
+}
+
 void BitWriter::write_zeros(uint32_t n) {
     if (!count_only) {
         // The free low bits of the last byte are already 0; new bytes start as 0.

@@ -16,6 +16,8 @@ public:
 
     // Appends the low `width` bits of value (width 0..32).
     void write_bits(uint32_t value, uint32_t width);
+    // write_bits(value, 32), four bytes at once when the count is on a byte boundary.
+    void write_word(uint32_t value);
     void write_zeros(uint32_t n);
 
     std::vector<uint8_t> bytes;  // ceil(bit_count / 8) bytes in writing mode

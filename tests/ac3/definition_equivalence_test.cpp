@@ -178,12 +178,17 @@ TEST(DefinitionEquivalence, ExponentSetsMatchTheRepeatedPassDefinition) {
     }
 }
 
+// One mantissa at a time, and in runs through both the dispatched (AVX2
+// where present) and the plain run quantiser, with bap 0 among them.
 TEST(DefinitionEquivalence, QuantiserMatchesLdexpRoundAndFloor) {
     std::mt19937_64 rng(8);
     std::uniform_real_distribution<double> unit(-1.3, 1.3);
+    std::vector<double> values;
+    std::vector<uint8_t> exponents, baps;
+    std::vector<uint32_t> expected;
     for (int i = 0; i < 200000; ++i) {
         const int exponent = static_cast<int>(rng() % 25);
-        const auto bap = static_cast<uint8_t>(1 + rng() % 15);
+        const auto bap = static_cast<uint8_t>(i % 97 == 0 ? 0 : 1 + rng() % 15);
         double normalised = unit(rng);
         switch (i % 8) {
             case 0: {  // exactly on a symmetric level or half-way between two
@@ -197,9 +202,29 @@ TEST(DefinitionEquivalence, QuantiserMatchesLdexpRoundAndFloor) {
             default: break;
         }
         const double value = std::ldexp(normalised, -exponent);
-        ASSERT_EQ(quantise_mantissa(value, exponent, bap), quantise_by_definition(value, exponent, bap))
-            << value << " e " << exponent << " bap " << int(bap);
+        const uint32_t defined = bap == 0 ? 0 : quantise_by_definition(value, exponent, bap);
+        if (bap != 0) {
+            ASSERT_EQ(quantise_mantissa(value, exponent, bap), defined)
+                << value << " e " << exponent << " bap " << int(bap);
+        }
+        values.push_back(value);
+        exponents.push_back(static_cast<uint8_t>(exponent));
+        baps.push_back(bap);
+        expected.push_back(defined);
     }
+    values.push_back(std::numeric_limits<double>::quiet_NaN());
+    exponents.push_back(3);
+    baps.push_back(7);
+    expected.push_back(quantise_by_definition(values.back(), 3, 7));
+    std::vector<uint32_t> codes(values.size(), 99), plain_codes(values.size(), 99);
+    quantise_mantissas(values, exponents, baps, codes);
+    quantise_mantissas_plain(values, exponents, baps, plain_codes);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_EQ(codes[i], expected[i]) << values[i] << " e " << int(exponents[i]) << " bap " << int(baps[i]);
+        ASSERT_EQ(plain_codes[i], expected[i]) << i;
+    }
+    baps[5] = 16;
+    EXPECT_THROW(quantise_mantissas(values, exponents, baps, codes), std::runtime_error);
     // NaN, huge values and exponents outside 0..24 (ldexp applies as it is).
     for (auto [value, exponent] : {std::pair{std::numeric_limits<double>::quiet_NaN(), 3}, {1e300, 24}, {0.75, 30}, {0.75, -2}}) {
         for (uint8_t bap = 1; bap <= 15; ++bap)
