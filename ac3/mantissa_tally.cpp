@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <stdexcept>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "ac3/bit_allocation_tables.h"
 
 namespace oskavi {
@@ -179,16 +183,164 @@ uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandC
     return packed;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The tally 32 bins at a time in AVX2. Every bin gets its band's base as a
+// 16-bit lane, clamped to [kBaseLow, kBaseHigh]: for any 8-bit exponent a
+// base below the range gives addresses below 0 and one above it addresses
+// above 63, as the clamped ends do, so the clamped addresses are unchanged.
+// Bins outside [start, end) get kBaseLow and so bap 0. The address picks its
+// bap from four 16-entry tables; bap 1, 2 and 4 are counted and every other
+// bap adds its width. Counting ignores the order of the bins.
+constexpr i32 kBaseLow = -1;
+constexpr i32 kBaseHigh = 63 + 4 * 255;
+
+using ByteRow = std::array<uint8_t, 32>;  // one 16-byte table in both halves of a vector
+
+constexpr std::array<ByteRow, 4> make_bap_rows() {
+    std::array<ByteRow, 4> rows{};
+    for (std::size_t address = 0; address < 64; ++address) {
+        rows[address / 16][address % 16] = a52::baptab[address];
+        rows[address / 16][address % 16 + 16] = a52::baptab[address];
+    }
+    return rows;
+}
+constexpr std::array<ByteRow, 4> kBapRows = make_bap_rows();
+
+constexpr ByteRow make_ungrouped_widths() {
+    ByteRow row{};
+    for (std::size_t bap = 0; bap < 16; ++bap) {
+        const bool grouped = bap == 1 || bap == 2 || bap == 4;
+        row[bap] = row[bap + 16] = grouped ? 0 : a52::mant_width[bap];
+    }
+    return row;
+}
+constexpr ByteRow kUngroupedWidths = make_ungrouped_widths();
+
+#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+OSKAVI_AVX2_INLINE __m256i row(const ByteRow& r) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r.data())); }
+
+// Bap of each of 32 addresses 0..63.
+OSKAVI_AVX2_INLINE __m256i bap_of(__m256i address) {
+    const __m256i nibble = _mm256_set1_epi8(15);
+    const __m256i low = _mm256_and_si256(address, nibble);
+    const __m256i quarter = _mm256_and_si256(_mm256_srli_epi16(address, 4), nibble);
+    __m256i bap = _mm256_shuffle_epi8(row(kBapRows[0]), low);
+    for (int q = 1; q < 4; ++q) {
+        const __m256i in_quarter = _mm256_cmpeq_epi8(quarter, _mm256_set1_epi8(static_cast<char>(q)));
+        bap = _mm256_blendv_epi8(bap, _mm256_shuffle_epi8(row(kBapRows[q]), low), in_quarter);
+    }
+    return bap;
+}
+
+// band_threshold's base (3072 - threshold) >> 5 for eight bands, clamped.
+OSKAVI_AVX2_INLINE __m256i clamped_bases(__m256i mask, i32 snroffset, i32 floor) {
+    const __m256i lowered = _mm256_max_epi32(_mm256_sub_epi32(mask, _mm256_set1_epi32(snroffset + floor)),
+                                             _mm256_setzero_si256());
+    const __m256i threshold = _mm256_add_epi32(_mm256_and_si256(lowered, _mm256_set1_epi32(0x1FE0)),
+                                               _mm256_set1_epi32(floor));
+    const __m256i b = _mm256_srai_epi32(_mm256_sub_epi32(_mm256_set1_epi32(3072), threshold), 5);
+    return _mm256_min_epi32(_mm256_max_epi32(b, _mm256_set1_epi32(kBaseLow)), _mm256_set1_epi32(kBaseHigh));
+}
+
+// Clamped addresses of 16 bins from their exponents and band bases.
+OSKAVI_AVX2_INLINE __m256i address16(const uint8_t* exponents, const int16_t* base) {
+    const __m256i exponent = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(exponents)));
+    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(base));
+    const __m256i address = _mm256_sub_epi16(b, _mm256_slli_epi16(exponent, 2));
+    return _mm256_min_epi16(_mm256_max_epi16(address, _mm256_setzero_si256()), _mm256_set1_epi16(63));
+}
+
+// Bytes of `bytes` equal to `value`, summed into four 64-bit lanes.
+OSKAVI_AVX2_INLINE __m256i count_equal(__m256i bytes, char value) {
+    const __m256i hits = _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(value)), _mm256_set1_epi8(1));
+    return _mm256_sad_epu8(hits, _mm256_setzero_si256());
+}
+
+OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
+    alignas(32) std::array<uint64_t, 4> lanes;
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes.data()), v);
+    return static_cast<uint32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+}
+
+__attribute__((target("avx2"))) MantissaTally tally_avx2(const uint8_t* exponents,
+                                                         std::span<const int32_t, 50> band_mask, uint32_t start,
+                                                         uint32_t end, i32 floor, i32 snroffset) {
+    // Every band's base, eight at a time (bands outside the range are
+    // computed from whatever their masks hold and never used).
+    alignas(32) std::array<int16_t, 64> band_base;
+    for (int band = 0; band < 48; band += 8) {
+        const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(band_mask.data() + band));
+        const __m256i b = clamped_bases(mask, snroffset, floor);
+        _mm_store_si128(reinterpret_cast<__m128i*>(band_base.data() + band),
+                        _mm_packs_epi32(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)));
+    }
+    for (int band = 48; band < a52::kBandCount; ++band) {
+        const i32 b = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
+        band_base[band] = static_cast<int16_t>(std::clamp(b, kBaseLow, kBaseHigh));
+    }
+    // Each bin's base: the one-bin bands copied, the wider ones broadcast in
+    // ascending order (a store past a band's end is overwritten by the next
+    // band's). Room for a whole 32-bin step from any multiple of 32 below
+    // end, and for the second store of the 24-bin band at the top.
+    alignas(32) std::array<int16_t, kBinsPerBlock + 32> base;
+    std::copy(band_base.begin(), band_base.begin() + kFirstWideBand, base.begin());
+    for (int band = kFirstWideBand; band < a52::kBandCount; ++band) {
+        const __m256i lanes = _mm256_set1_epi16(band_base[band]);
+        auto* at = reinterpret_cast<__m256i*>(base.data() + a52::bndtab[band]);
+        _mm256_storeu_si256(at, lanes);
+        if (a52::bndsz[band] > 16) _mm256_storeu_si256(at + 1, lanes);
+    }
+    std::fill(base.begin(), base.begin() + start, static_cast<int16_t>(kBaseLow));
+    std::fill(base.begin() + end, base.end(), static_cast<int16_t>(kBaseLow));
+    alignas(32) std::array<uint8_t, kBinsPerBlock> e{};
+    std::copy(exponents + start, exponents + end, e.begin() + start);
+
+    __m256i bits = _mm256_setzero_si256();
+    __m256i bap1 = _mm256_setzero_si256();
+    __m256i bap2 = _mm256_setzero_si256();
+    __m256i bap4 = _mm256_setzero_si256();
+    const __m256i zero = _mm256_setzero_si256();
+    for (uint32_t i = start / 32 * 32; i < end; i += 32) {
+        const __m256i bap = bap_of(_mm256_packus_epi16(address16(e.data() + i, base.data() + i),
+                                                       address16(e.data() + i + 16, base.data() + i + 16)));
+        bits = _mm256_add_epi64(bits, _mm256_sad_epu8(_mm256_shuffle_epi8(row(kUngroupedWidths), bap), zero));
+        bap1 = _mm256_add_epi64(bap1, count_equal(bap, 1));
+        bap2 = _mm256_add_epi64(bap2, count_equal(bap, 2));
+        bap4 = _mm256_add_epi64(bap4, count_equal(bap, 4));
+    }
+    MantissaTally tally;
+    tally.bap1 = lane_sum(bap1);
+    tally.bap2 = lane_sum(bap2);
+    tally.bap4 = lane_sum(bap4);
+    tally.bits = lane_sum(bits);
+    return tally;
+}
+
+#undef OSKAVI_AVX2_INLINE
+
+bool avx2_available() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+MantissaTally tally_avx2(const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) { return {}; }
+
+bool avx2_available() { return false; }
+#endif
+
 }  // namespace
 
 MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
-                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
+                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
     if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
     // With psd = 3072 - 32 * (4 * exponent) the address (psd - threshold) >> 5
     // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
     // shift floors, and the subtrahend is a multiple of 32). Each band's base
     // first, then one pass over the bins with no band boundaries in it.
+    if (kernel == TallyKernel::Fastest && avx2_available())
+        return tally_avx2(exponents, band_mask, start, end, floor, snr_offset(csnroffst, fsnroffst));
     std::array<i32, a52::kBandCount> base;
     const bool reachable = band_bases(band_mask, a52::masktab[start], a52::masktab[end - 1],
                                       snr_offset(csnroffst, fsnroffst), floor, base);
@@ -197,10 +349,13 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
 
 MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
                                       std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
-                                      uint8_t csnroffst, uint8_t fsnroffst) {
+                                      uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
+    // Bin by bin in vectors is faster still than run by run.
+    if (kernel == TallyKernel::Fastest && avx2_available())
+        return tally_avx2(exponents, band_mask, 0, end, floor, snr_offset(csnroffst, fsnroffst));
     std::array<i32, a52::kBandCount> base;
     const bool reachable =
         band_bases(band_mask, 0, a52::masktab[end - 1], snr_offset(csnroffst, fsnroffst), floor, base);

@@ -37,10 +37,15 @@ uint32_t tally_bits(const MantissaTally& tally);
 // bit-allocation parameter" for csnroffst above 63 or fsnroffst above 15.
 MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, uint8_t fsnroffst);
 
+// Which code counts: the fastest the processor runs (32 bins at a time where
+// it has AVX2), or the plain one (the reference the other is tested against).
+enum class TallyKernel { Fastest, Plain };
+
 // The same from the exponents themselves (psd = 3072 - (exponent << 7)) and
 // the band masks of a BitAllocationMask computed from them; bins [start, end).
 MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
-                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst);
+                              uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst,
+                              TallyKernel kernel = TallyKernel::Fastest);
 
 // The same over bins [0, end) of a transmitted exponent set whose bins
 // 1 + group_size * i .. group_size * (i + 1) hold one exponent each (every
@@ -49,7 +54,7 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
 // any other group size.
 MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
                                       std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
-                                      uint8_t csnroffst, uint8_t fsnroffst);
+                                      uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel = TallyKernel::Fastest);
 
 // Baps of bins [start, end) into out[start..end) from the same inputs; equal
 // to baps_from_mask on that range.

@@ -55,6 +55,9 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
                     const uint32_t bits = count_mantissa_bits(std::vector<const BapVector*>{&baps});
                     ASSERT_EQ(tally_bits(tally_mantissas(m, cs, fs)), bits);
                     ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs)), bits);
+                    ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs,
+                                                         TallyKernel::Plain)),
+                              bits);
                     std::vector<uint8_t> written(256, 99);
                     baps_into(written.data(), exps.data(), m.mask, m.start, m.end, m.floor, cs, fs);
                     for (uint32_t bin = m.start; bin < m.end; ++bin) ASSERT_EQ(written[bin], baps.values[bin]);
@@ -92,9 +95,13 @@ TEST(BitAllocation, ShapedSetsTallyStepByStepAsBinByBin) {
                     const MantissaTally plain = tally_mantissas(m, cs, fs);
                     const MantissaTally stepped =
                         tally_stepped_mantissas(set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs);
-                    ASSERT_TRUE(stepped.bap1 == plain.bap1 && stepped.bap2 == plain.bap2 &&
-                                stepped.bap4 == plain.bap4 && stepped.bits == plain.bits)
-                        << int{strategy} << " " << int{cs} << " " << int{fs} << " " << end;
+                    const MantissaTally stepped_plain = tally_stepped_mantissas(
+                        set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs, TallyKernel::Plain);
+                    for (const MantissaTally& t : {stepped, stepped_plain}) {
+                        ASSERT_TRUE(t.bap1 == plain.bap1 && t.bap2 == plain.bap2 && t.bap4 == plain.bap4 &&
+                                    t.bits == plain.bits)
+                            << int{strategy} << " " << int{cs} << " " << int{fs} << " " << end;
+                    }
                 }
             }
         }
