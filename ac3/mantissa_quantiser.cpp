@@ -346,42 +346,50 @@ void quantise_mantissas_plain(std::span<const double> values, std::span<const ui
 
 void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channels) {
     check_lengths(channels);
-    // The block's fields in stream order, one slot per mantissa: a bap 1, 2
-    // or 4 group's word sits at its first member's slot and its other
-    // members' slots stay empty (width 0, value 0), as do bap 0 slots.
-    // Members are the next mantissas of the same bap in stream order, across
-    // channels; a group still open at the block's end is completed with
-    // zero-level codes. Every mantissa goes through the same steps, whatever
-    // its bap, so that nothing branches on it.
+    // The block's fields in stream order, one slot per mantissa: first every
+    // code with the width of the field it would open, then the bap 1, 2 and
+    // 4 mantissas alone: a group's word goes to its first member's slot and
+    // its other members' slots are emptied (width 0, value 0), as bap 0
+    // slots already are. Members are the next mantissas of the same bap in
+    // stream order, across channels; a group still open at the block's end
+    // is completed with zero-level codes.
     std::array<uint32_t, kMaxBlockMantissas> values;
     std::array<uint8_t, kMaxBlockMantissas> widths;
+    std::array<uint16_t, kMaxBlockMantissas> grouped_slots;
+    std::array<uint8_t, kMaxBlockMantissas> grouped_rules;
+    std::size_t grouped = 0;
+    std::size_t slot = 0;
+    for (const ChannelMantissas& c : channels) {
+        if (c.baps.size() > kMaxBlockMantissas - slot) throw std::runtime_error("too many mantissas in one block");
+        quantise_mantissas(c.coefficients, c.exponents, c.baps, std::span(values).subspan(slot, c.baps.size()));
+        for (const uint8_t bap : c.baps) {
+            widths[slot] = kOpeningWidth[bap];
+            grouped_slots[grouped] = static_cast<uint16_t>(slot);
+            grouped_rules[grouped] = kRuleOf[bap];
+            grouped += kRuleOf[bap] != 0 ? 1 : 0;
+            ++slot;
+        }
+    }
     struct OpenGroup {
         std::size_t first = 0;
         uint32_t word = 0;
         uint32_t members = 0;
     };
     std::array<OpenGroup, kGroupRules.size()> open{};  // by rule
-    std::array<uint32_t, 256> codes;
-    std::size_t slot = 0;
-    for (const ChannelMantissas& c : channels) {
-        if (c.baps.size() > kMaxBlockMantissas - slot) throw std::runtime_error("too many mantissas in one block");
-        for (std::size_t first = 0; first < c.baps.size(); first += codes.size()) {
-            const std::size_t count = std::min(codes.size(), c.baps.size() - first);
-            quantise_mantissas(c.coefficients.subspan(first, count), c.exponents.subspan(first, count),
-                               c.baps.subspan(first, count), std::span(codes).first(count));
-            for (std::size_t i = 0; i < count; ++i, ++slot) {
-                const uint8_t bap = c.baps[first + i];
-                const GroupRule& rule = kGroupRules[kRuleOf[bap]];
-                OpenGroup& group = open[kRuleOf[bap]];
-                const bool opens = group.members == 0;
-                group.first = opens ? slot : group.first;
-                group.word = (opens ? 0 : group.word) * rule.radix + codes[i];
-                values[slot] = 0;
-                values[group.first] = group.word;
-                widths[slot] = opens ? kOpeningWidth[bap] : 0;
-                group.members = group.members + 1 == rule.members ? 0 : group.members + 1;
-            }
+    for (std::size_t k = 0; k < grouped; ++k) {
+        const std::size_t at = grouped_slots[k];
+        const GroupRule& rule = kGroupRules[grouped_rules[k]];
+        OpenGroup& group = open[grouped_rules[k]];
+        if (group.members == 0) {
+            group.first = at;
+            group.word = values[at];
+        } else {
+            group.word = group.word * rule.radix + values[at];
+            values[at] = 0;
+            widths[at] = 0;
+            values[group.first] = group.word;
         }
+        if (++group.members == rule.members) group.members = 0;
     }
     for (std::size_t r = 1; r < kGroupRules.size(); ++r) {
         OpenGroup& group = open[r];
