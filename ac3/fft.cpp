@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <numbers>
 
+#include "platform/processor_features.h"
+
 namespace oskavi {
 
 namespace {
@@ -60,7 +62,7 @@ const FftTwiddles<Points>& twiddles() {
 // with t.re = w.re b.re - w.im b.im and t.im = w.re b.im + w.im b.re, in
 // that order. The four halves are disjoint and the butterflies independent.
 template <int Half>
-void butterfly_group(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
+[[gnu::always_inline]] inline void butterfly_group(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
                      const double* __restrict wr, const double* __restrict wi) {
     for (int j = 0; j < Half; ++j) {
         const double tr = wr[j] * br[j] - wi[j] * bi[j];
@@ -74,7 +76,7 @@ void butterfly_group(double* __restrict ar, double* __restrict ai, double* __res
 
 // One butterfly stage of size 2 * Half over the whole array.
 template <int Points, int Half>
-void fft_stage(FftWork<Points>& z, const FftTwiddles<Points>& tables) {
+[[gnu::always_inline]] inline void fft_stage(FftWork<Points>& z, const FftTwiddles<Points>& tables) {
     const double* wr = tables.stage_re.data() + (Half - 4);
     const double* wi = tables.stage_im.data() + (Half - 4);
     for (int base = 0; base < Points; base += 2 * Half) {
@@ -86,7 +88,7 @@ void fft_stage(FftWork<Points>& z, const FftTwiddles<Points>& tables) {
 // The stages of sizes 2 and 4 at once: their twiddles are 1 and -i, so each
 // group of four is a radix-4 butterfly of additions only.
 template <int Points>
-void fft_first_stages(FftWork<Points>& z) {
+[[gnu::always_inline]] inline void fft_first_stages(FftWork<Points>& z) {
     for (std::size_t base = 0; base < Points; base += 4) {
         double* re = z.re.data() + base;
         double* im = z.im.data() + base;
@@ -108,10 +110,32 @@ void fft_first_stages(FftWork<Points>& z) {
 
 // Radix-2 decimation-in-time butterflies of sizes 8, 16, ..., Points.
 template <int Points, int Half = 4>
-void fft_butterflies(FftWork<Points>& z, const FftTwiddles<Points>& tables) {
+[[gnu::always_inline]] inline void fft_butterflies(FftWork<Points>& z, const FftTwiddles<Points>& tables) {
     fft_stage<Points, Half>(z, tables);
     if constexpr (2 * Half < Points) fft_butterflies<Points, 2 * Half>(z, tables);
 }
+
+template <int Points>
+[[gnu::always_inline]] inline void fft_body(FftWork<Points>& z) {
+    fft_first_stages<Points>(z);
+    fft_butterflies<Points>(z, twiddles<Points>());
+}
+
+// The same code compiled twice (fft_in_place_plain below is the other):
+// for any x86-64 processor, and for AVX2 processors, whose four-wide vectors do each element's arithmetic in the
+// same order (and nothing is contracted into a fused multiply-add), so both
+// give the same bits.
+#if OSKAVI_AVX2_KERNELS
+template <int Points>
+OSKAVI_AVX2 void fft_avx2(FftWork<Points>& z) {
+    fft_body<Points>(z);
+}
+#else
+template <int Points>
+void fft_avx2(FftWork<Points>& z) {
+    fft_body<Points>(z);
+}
+#endif
 
 }  // namespace
 
@@ -123,13 +147,23 @@ const std::array<uint16_t, Points>& fft_input_order() {
 
 template <int Points>
 void fft_in_place(FftWork<Points>& z) {
-    fft_first_stages<Points>(z);
-    fft_butterflies<Points>(z, twiddles<Points>());
+    if (processor_has_avx2()) {
+        fft_avx2<Points>(z);
+    } else {
+        fft_in_place_plain<Points>(z);
+    }
+}
+
+template <int Points>
+void fft_in_place_plain(FftWork<Points>& z) {
+    fft_body<Points>(z);
 }
 
 template const std::array<uint16_t, 64>& fft_input_order<64>();
 template const std::array<uint16_t, 128>& fft_input_order<128>();
 template void fft_in_place<64>(FftWork<64>& z);
 template void fft_in_place<128>(FftWork<128>& z);
+template void fft_in_place_plain<64>(FftWork<64>& z);
+template void fft_in_place_plain<128>(FftWork<128>& z);
 
 }  // namespace oskavi

@@ -25,13 +25,19 @@ struct FftWork {
 template <int Points>
 const std::array<uint16_t, Points>& fft_input_order();
 
+// Runs the AVX2 build where the processor has it; the plain build gives the
+// same bits on any processor.
 template <int Points>
 void fft_in_place(FftWork<Points>& z);
+template <int Points>
+void fft_in_place_plain(FftWork<Points>& z);
 
 // Instantiated for the long (128-point) and short (64-point) transforms.
 extern template const std::array<uint16_t, 64>& fft_input_order<64>();
 extern template const std::array<uint16_t, 128>& fft_input_order<128>();
 extern template void fft_in_place<64>(FftWork<64>& z);
 extern template void fft_in_place<128>(FftWork<128>& z);
+extern template void fft_in_place_plain<64>(FftWork<64>& z);
+extern template void fft_in_place_plain<128>(FftWork<128>& z);
 
 }  // namespace oskavi

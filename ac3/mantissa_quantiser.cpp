@@ -10,7 +10,9 @@
 #include "ac3/bit_allocation.h"
 #include "ac3/bit_allocation_tables.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
 #include <immintrin.h>
 #endif
 
@@ -118,9 +120,7 @@ void quantise_run_plain(const double* values, const uint8_t* exponents, const ui
     for (std::size_t i = 0; i < count; ++i) codes[i] = baps[i] == 0 ? 0 : quantise_valid(values[i], exponents[i], baps[i]);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
-
+#if OSKAVI_AVX2_KERNELS
 // A symmetric quantiser's parameter by bap 0..7 (rows 0, 6 and 7 inert),
 // eight doubles looked up in registers.
 struct SymmetricColumn {
@@ -213,26 +213,17 @@ OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), code);
 }
 
-__attribute__((target("avx2"))) void quantise_run_avx2(const double* values, const uint8_t* exponents,
+OSKAVI_AVX2 void quantise_run_avx2(const double* values, const uint8_t* exponents,
                                                        const uint8_t* baps, std::size_t count, uint32_t* codes) {
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) quantise_four_avx2(values + i, exponents + i, baps + i, codes + i);
     quantise_run_plain(values + i, exponents + i, baps + i, count - i, codes + i);
-}
-
-#undef OSKAVI_AVX2_INLINE
-
-bool avx2_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
 }
 #else
 void quantise_run_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps, std::size_t count,
                        uint32_t* codes) {
     quantise_run_plain(values, exponents, baps, count, codes);
 }
-
-bool avx2_available() { return false; }
 #endif
 
 // Mantissas of one audio block: at most seven channels (five full-bandwidth,
@@ -331,7 +322,7 @@ uint32_t quantise_mantissa(double value, int exponent, uint8_t bap) {
 void quantise_mantissas(std::span<const double> values, std::span<const uint8_t> exponents,
                         std::span<const uint8_t> baps, std::span<uint32_t> codes) {
     check_run(values, exponents, baps, codes);
-    if (avx2_available()) {
+    if (processor_has_avx2()) {
         quantise_run_avx2(values.data(), exponents.data(), baps.data(), baps.size(), codes.data());
     } else {
         quantise_run_plain(values.data(), exponents.data(), baps.data(), baps.size(), codes.data());

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <stdexcept>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
 #include <immintrin.h>
 #endif
 
@@ -183,7 +185,7 @@ uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandC
     return packed;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if OSKAVI_AVX2_KERNELS
 // The tally 32 bins at a time in AVX2. Every bin gets its band's base as a
 // 16-bit lane, clamped to [kBaseLow, kBaseHigh]: for any 8-bit exponent a
 // base below the range gives addresses below 0 and one above it addresses
@@ -215,8 +217,6 @@ constexpr ByteRow make_ungrouped_widths() {
     return row;
 }
 constexpr ByteRow kUngroupedWidths = make_ungrouped_widths();
-
-#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 OSKAVI_AVX2_INLINE __m256i row(const ByteRow& r) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r.data())); }
 
@@ -263,7 +263,7 @@ OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
     return static_cast<uint32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
 }
 
-__attribute__((target("avx2"))) MantissaTally tally_avx2(const uint8_t* exponents,
+OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents,
                                                          std::span<const int32_t, 50> band_mask, uint32_t start,
                                                          uint32_t end, i32 floor, i32 snroffset) {
     // Every band's base, eight at a time (bands outside the range are
@@ -316,17 +316,8 @@ __attribute__((target("avx2"))) MantissaTally tally_avx2(const uint8_t* exponent
     tally.bits = lane_sum(bits);
     return tally;
 }
-
-#undef OSKAVI_AVX2_INLINE
-
-bool avx2_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
 #else
 MantissaTally tally_avx2(const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) { return {}; }
-
-bool avx2_available() { return false; }
 #endif
 
 }  // namespace
@@ -339,7 +330,7 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
     // is ((3072 - threshold) >> 5) - 4 * exponent exactly (an arithmetic
     // shift floors, and the subtrahend is a multiple of 32). Each band's base
     // first, then one pass over the bins with no band boundaries in it.
-    if (kernel == TallyKernel::Fastest && avx2_available())
+    if (kernel == TallyKernel::Fastest && processor_has_avx2())
         return tally_avx2(exponents, band_mask, start, end, floor, snr_offset(csnroffst, fsnroffst));
     std::array<i32, a52::kBandCount> base;
     const bool reachable = band_bases(band_mask, a52::masktab[start], a52::masktab[end - 1],
@@ -354,7 +345,7 @@ MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_s
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
     // Bin by bin in vectors is faster still than run by run.
-    if (kernel == TallyKernel::Fastest && avx2_available())
+    if (kernel == TallyKernel::Fastest && processor_has_avx2())
         return tally_avx2(exponents, band_mask, 0, end, floor, snr_offset(csnroffst, fsnroffst));
     std::array<i32, a52::kBandCount> base;
     const bool reachable =

@@ -6,6 +6,7 @@
 
 #include "ac3/fft.h"
 #include "ac3/mdct_window.h"
+#include "platform/processor_features.h"
 
 namespace oskavi {
 
@@ -63,8 +64,9 @@ const DctIvTables<64>& short_tables() {
 
 // c[k] of the DCT-IV of r (see DctIvTables), scale included; Y[2k] is its
 // real part and Y[M-1-2k] minus its imaginary part.
-template <int Points>
-FftWork<Points> dct_iv(const std::array<double, 2 * Points>& r, const DctIvTables<Points>& tables) {
+template <int Points, void (*Fft)(FftWork<Points>&) = fft_in_place<Points>>
+[[gnu::always_inline]] inline FftWork<Points> dct_iv(const std::array<double, 2 * Points>& r,
+                                                     const DctIvTables<Points>& tables) {
     const std::array<uint16_t, Points>& input_order = fft_input_order<Points>();
     constexpr std::size_t m_size = 2 * Points;
     FftWork<Points> z;
@@ -76,7 +78,7 @@ FftWork<Points> dct_iv(const std::array<double, 2 * Points>& r, const DctIvTable
         z.re[at] = vr * pre.re - vi * pre.im;
         z.im[at] = vr * pre.im + vi * pre.re;
     }
-    fft_in_place<Points>(z);
+    Fft(z);
     FftWork<Points> c;
     for (std::size_t k = 0; k < Points; ++k) {
         const Complex post = tables.post_twiddles[k];
@@ -102,6 +104,36 @@ std::array<double, 256> window_half(MdctInput samples, int half) {
     return s;
 }
 
+template <void (*Fft)(FftWork<128>&)>
+[[gnu::always_inline]] inline MdctOutput long_transform(MdctInput samples) {
+    std::array<double, 512> xw;
+    for (std::size_t n = 0; n < 512; ++n) xw[n] = kFullWindow[n] * samples[n];
+    // Fold the 512 windowed samples into the 256 inputs of a DCT-IV.
+    std::array<double, 256> u;
+    for (std::size_t n = 0; n < 128; ++n) {
+        u[n] = -xw[383 - n] - xw[384 + n];
+        u[128 + n] = xw[n] - xw[255 - n];
+    }
+    const FftWork<128> c = dct_iv<128, Fft>(u, long_tables());
+    MdctOutput out;
+    for (std::size_t k = 0; k < 128; ++k) {
+        out[2 * k] = c.re[k];
+        out[255 - 2 * k] = -c.im[k];
+    }
+    return out;
+}
+
+// The long transform compiled twice (mdct_long_fast_plain is the other): for
+// any x86-64 processor, and for AVX2
+// processors, whose four-wide vectors do each element's arithmetic in the
+// same order (and nothing is contracted into a fused multiply-add), so both
+// give the same bits.
+#if OSKAVI_AVX2_KERNELS
+OSKAVI_AVX2 MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft_in_place<128>>(samples); }
+#else
+MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft_in_place<128>>(samples); }
+#endif
+
 }  // namespace
 
 MdctOutput mdct_long(MdctInput samples, bool dense) {
@@ -113,22 +145,10 @@ MdctOutput mdct_short_pair(MdctInput samples, bool dense) {
 }
 
 MdctOutput mdct_long_fast(MdctInput samples) {
-    std::array<double, 512> xw;
-    for (std::size_t n = 0; n < 512; ++n) xw[n] = kFullWindow[n] * samples[n];
-    // Fold the 512 windowed samples into the 256 inputs of a DCT-IV.
-    std::array<double, 256> u;
-    for (std::size_t n = 0; n < 128; ++n) {
-        u[n] = -xw[383 - n] - xw[384 + n];
-        u[128 + n] = xw[n] - xw[255 - n];
-    }
-    const FftWork<128> c = dct_iv<128>(u, long_tables());
-    MdctOutput out;
-    for (std::size_t k = 0; k < 128; ++k) {
-        out[2 * k] = c.re[k];
-        out[255 - 2 * k] = -c.im[k];
-    }
-    return out;
+    return processor_has_avx2() ? long_transform_avx2(samples) : mdct_long_fast_plain(samples);
 }
+
+MdctOutput mdct_long_fast_plain(MdctInput samples) { return long_transform<fft_in_place_plain<128>>(samples); }
 
 MdctOutput mdct_short_pair_fast(MdctInput samples) {
     const DctIvTables<64>& tables = short_tables();

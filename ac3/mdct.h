@@ -34,6 +34,9 @@ MdctOutput mdct_short_pair(MdctInput samples, bool dense);
 
 // The two implementations, callable directly (benchmarks, cross-checks).
 MdctOutput mdct_long_fast(MdctInput samples);
+// The plain build of mdct_long_fast (which runs an AVX2 build where the
+// processor has it): the same bits on any processor.
+MdctOutput mdct_long_fast_plain(MdctInput samples);
 MdctOutput mdct_short_pair_fast(MdctInput samples);
 MdctOutput mdct_long_dense(MdctInput samples);
 MdctOutput mdct_short_pair_dense(MdctInput samples);

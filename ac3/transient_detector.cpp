@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstddef>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
 #include <immintrin.h>
 #endif
 
@@ -167,13 +169,11 @@ template <std::size_t Lanes>
 // nothing, so the compiler clears the upper register halves on its return,
 // before SSE code runs again (SSE code running with them dirty is slowed
 // throughout).
-#if defined(__x86_64__) && defined(__GNUC__)
+#if OSKAVI_AVX2_KERNELS
 struct CascadeLanes {
     __m256d s1, s2, t1, t2;  // stage-1 and stage-2 states of four lanes
     __m256d peak;            // of the current 64-sample segment
 };
-
-#define OSKAVI_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
 OSKAVI_AVX2_INLINE __m256d times(double k, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(k), v); }
 
@@ -207,7 +207,7 @@ OSKAVI_AVX2_INLINE void cascade_four(CascadeLanes& c, std::span<const TransientI
     cascade_step(c, _mm256_permute2f128_pd(odd01, odd23, 0x31));
 }
 
-__attribute__((target("avx2"))) std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
+OSKAVI_AVX2 std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
     std::array<CascadeLanes, 2> lanes{};
     std::array<SegmentPeaks, 8> peaks;
     for (std::size_t segment = 0; segment < 8; ++segment) {
@@ -223,19 +223,10 @@ __attribute__((target("avx2"))) std::array<SegmentPeaks, 8> filter_eight_avx2(st
     }
     return peaks;
 }
-
-#undef OSKAVI_AVX2_INLINE
-
-bool avx2_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
 #else
 std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
     return filter_side_by_side<8>(inputs);
 }
-
-bool avx2_available() { return false; }
 #endif
 
 template <std::size_t Lanes>
@@ -286,7 +277,7 @@ bool detect_transient(TransientInput samples) {
 }
 
 void detect_transients(std::span<const TransientInput> inputs, std::span<bool> verdicts) {
-    detect_batches(inputs, verdicts, avx2_available());
+    detect_batches(inputs, verdicts, processor_has_avx2());
 }
 
 void detect_transients_plain(std::span<const TransientInput> inputs, std::span<bool> verdicts) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/processor_features.h"
+
 // The helpers below pass 32-byte vectors by value; they are always inlined,
 // so the calling convention the warning is about never applies.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -77,26 +79,19 @@ void fir_rows_plain(std::span<const double* const> rows, std::span<const double>
     fir_rows_body(rows, taps, out);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps,
-                                                   std::span<float> out) {
+#if OSKAVI_AVX2_KERNELS
+OSKAVI_AVX2 void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps,
+                               std::span<float> out) {
     fir_rows_body(rows, taps, out);
-}
-
-bool fir_rows_avx2_available() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
 }
 #else
 void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
     fir_rows_body(rows, taps, out);
 }
-
-bool fir_rows_avx2_available() { return false; }
 #endif
 
 void fir_rows(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
-    if (fir_rows_avx2_available())
+    if (processor_has_avx2())
         fir_rows_avx2(rows, taps, out);
     else
         fir_rows_plain(rows, taps, out);

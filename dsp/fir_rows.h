@@ -18,6 +18,5 @@ void fir_rows(std::span<const double* const> rows, std::span<const double> taps,
 // The two kernels behind fir_rows, for the tests that hold them to the same bits.
 void fir_rows_plain(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out);
 void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out);
-bool fir_rows_avx2_available();
 
 }  // namespace oskavi

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dsp/sample_rate_conversion.h"
+#include "platform/processor_features.h"
 #include "tools/test_signal.h"
 
 namespace oskavi {
@@ -57,7 +58,7 @@ TEST(FirRows, EveryKernelGivesTheBitsOfTheOneAtATimeDotProduct) {
         fir_rows(m.rows, m.taps, dispatched);
         EXPECT_TRUE(same_bits(plain, expected)) << outputs;
         EXPECT_TRUE(same_bits(dispatched, expected)) << outputs;
-        if (fir_rows_avx2_available()) {
+        if (processor_has_avx2()) {
             std::vector<float> avx2(outputs);
             fir_rows_avx2(m.rows, m.taps, avx2);
             EXPECT_TRUE(same_bits(avx2, expected)) << outputs;
