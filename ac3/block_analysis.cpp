@@ -26,8 +26,6 @@ std::span<const uint32_t> fbw_positions(uint32_t channels, ChannelLayout layout)
     throw std::runtime_error("non-silent AC-3 requires mono, stereo, or canonical 5.1 input");
 }
 
-using BlockSamples = std::array<double, 512>;
-
 // A sample as the analysis takes it. Input is nominally -1..1; a NaN (no
 // level at all) or an infinity would poison every sum it enters, so NaN codes
 // as silence and an infinity as full scale. Finite values pass unchanged.
@@ -37,28 +35,29 @@ double coded_sample(float s) {
     return static_cast<double>(s);
 }
 
-// The 512 samples of one channel from first_frame on, 0.0 outside the source.
-void gather(const PcmView& source, int64_t first_frame, uint32_t position, BlockSamples& x) {
+// x.size() samples of one channel from first_frame on, 0.0 outside the source.
+void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::span<double> x) {
     const int64_t frames = static_cast<int64_t>(source.frame_count());
     const float* samples = source.samples.data();
     const std::size_t stride = source.channels;
-    if (first_frame >= 0 && first_frame + 512 <= frames) {
+    const auto count = static_cast<int64_t>(x.size());
+    if (first_frame >= 0 && first_frame + count <= frames) {
         const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
-        // Plain conversion first; the rare block with a NaN or an infinity in
+        // Plain conversion first; the rare run with a NaN or an infinity in
         // it is converted again sample by sample. x - x is 0.0 for a finite
         // x and NaN otherwise, so the four running sums stay exactly 0.0
         // when every sample is finite (and take no branch per sample).
-        for (std::size_t i = 0; i < 512; ++i) x[i] = static_cast<double>(at[i * stride]);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(at[i * stride]);
         std::array<double, 4> probe{};
-        for (std::size_t i = 0; i < 512; i += 4) {
+        for (std::size_t i = 0; i < x.size(); i += 4) {
             for (std::size_t k = 0; k < 4; ++k) probe[k] += x[i + k] - x[i + k];
         }
         if (!(probe[0] + probe[1] + probe[2] + probe[3] == 0.0)) {
-            for (std::size_t i = 0; i < 512; ++i) x[i] = coded_sample(at[i * stride]);
+            for (std::size_t i = 0; i < x.size(); ++i) x[i] = coded_sample(at[i * stride]);
         }
         return;
     }
-    for (int64_t i = 0; i < 512; ++i) {
+    for (int64_t i = 0; i < count; ++i) {
         const int64_t frame = first_frame + i;
         x[static_cast<std::size_t>(i)] =
             frame >= 0 && frame < frames
@@ -67,15 +66,36 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, Block
     }
 }
 
+// The largest magnitude of 256 samples, from 0.0, in four interleaved
+// running maxima so that the comparisons do not wait on one another (max is
+// exact, the order does not matter).
+double half_block_peak(const double* samples) {
+    std::array<double, 4> peaks{};
+    for (std::size_t n = 0; n < kSamplesPerBlock; n += 4) {
+        for (std::size_t k = 0; k < 4; ++k) peaks[k] = std::max(peaks[k], std::fabs(samples[n + k]));
+    }
+    return std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
+}
+
+uint8_t gain_range_of_peak(double peak) {
+    if (peak >= 0.5) return 0;
+    if (peak >= 0.25) return 1;
+    if (peak >= 0.125) return 2;
+    return 3;
+}
+
 // The blocks of a whole frame are analysed together: their transient
 // detectors run side by side, so that even a mono frame fills most of an
-// eight-lane kernel.
+// eight-lane kernel. Block b's 512 samples are half-blocks b and b + 1 of
+// its channel's run, so every sample is converted once and every half-block
+// peak found once.
 constexpr std::size_t kBatchInputs = kBlocksPerFrame * kMaxFbwChannels;
+constexpr std::size_t kRunSamples = kSamplesPerBlock * (kBlocksPerFrame + 1);
+using ChannelRun = std::array<double, kRunSamples>;
 
 template <std::size_t... I>
-std::array<TransientInput, kBatchInputs> inputs_of(std::array<BlockSamples, kBatchInputs>& x,
-                                                   std::index_sequence<I...>) {
-    return {TransientInput(x[I])...};
+std::array<TransientInput, sizeof...(I)> repeated(TransientInput input, std::index_sequence<I...>) {
+    return {((void)I, input)...};
 }
 
 // analyze_block for consecutive blocks (block numbers first_block,
@@ -85,37 +105,47 @@ void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
     const auto positions = fbw_positions(source.channels, source.layout);
     const std::size_t nfbw = positions.size();
     const std::size_t count = blocks.size() * nfbw;  // inputs, block-major
-    std::array<BlockSamples, kBatchInputs> x;
-    const std::array<TransientInput, kBatchInputs> inputs = inputs_of(x, std::make_index_sequence<kBatchInputs>());
-    std::array<bool, kBatchInputs> switched{};
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t b = i / nfbw;
-        const std::size_t c = i % nfbw;
-        const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
-        gather(source, first_frame, positions[c], x[i]);
-        blocks[b].gainrng[c] = gain_range_code(x[i]);
+    const std::size_t run = kSamplesPerBlock * (blocks.size() + 1);
+    const int64_t first_frame = static_cast<int64_t>(kSamplesPerBlock) * (first_block - 1);
+    std::array<ChannelRun, kMaxFbwChannels> samples;
+    // (Every entry starts as the first block of the first channel; the
+    // entries in use are set below.)
+    std::array<TransientInput, kBatchInputs> inputs =
+        repeated(TransientInput(samples[0].data(), 512), std::make_index_sequence<kBatchInputs>());
+    for (std::size_t c = 0; c < nfbw; ++c) {
+        gather(source, first_frame, positions[c], std::span(samples[c].data(), run));
+        std::array<double, kBlocksPerFrame + 1> peaks;
+        for (std::size_t h = 0; h <= blocks.size(); ++h)
+            peaks[h] = half_block_peak(samples[c].data() + kSamplesPerBlock * h);
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            inputs[b * nfbw + c] = TransientInput(samples[c].data() + kSamplesPerBlock * b, 512);
+            blocks[b].gainrng[c] = gain_range_of_peak(std::max(peaks[b], peaks[b + 1]));
+        }
     }
+    std::array<bool, kBatchInputs> switched{};
     if (settings.block_switching) {
         if (settings.hierarchical_transient_detector) {
             detect_transients(std::span(inputs.data(), count), std::span(switched.data(), count));
         } else {
-            for (std::size_t i = 0; i < count; ++i) switched[i] = detect_transient_legacy(x[i]);
+            for (std::size_t i = 0; i < count; ++i) switched[i] = detect_transient_legacy(inputs[i]);
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
         BlockAnalysis& block = blocks[i / nfbw];
         const std::size_t c = i % nfbw;
         block.blksw[c] = switched[i] ? 1 : 0;
-        block.coefficients[c] = switched[i] ? mdct_short_pair(x[i], settings.dense_mdct) : mdct_long(x[i], settings.dense_mdct);
+        block.coefficients[c] = switched[i] ? mdct_short_pair(inputs[i], settings.dense_mdct)
+                                            : mdct_long(inputs[i], settings.dense_mdct);
         block.raw_exponents[c] = raw_exponents(block.coefficients[c]);
     }
     if (source.channels == 6) {
+        ChannelRun lfe;
+        gather(source, first_frame, kLfePosition, std::span(lfe.data(), run));
         for (std::size_t b = 0; b < blocks.size(); ++b) {
-            const int64_t first_frame =
-                static_cast<int64_t>(kSamplesPerBlock) * (first_block + static_cast<int64_t>(b) - 1);
-            gather(source, first_frame, kLfePosition, x[0]);
             blocks[b].lfe_present = true;
-            blocks[b].lfe_coefficients = mdct_long(x[0], settings.dense_mdct);  // the LFE never switches blocks
+            // The LFE never switches blocks.
+            blocks[b].lfe_coefficients =
+                mdct_long(MdctInput(lfe.data() + kSamplesPerBlock * b, 512), settings.dense_mdct);
             blocks[b].lfe_raw_exponents = raw_exponents(blocks[b].lfe_coefficients);
         }
     }
@@ -124,18 +154,7 @@ void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
 }  // namespace
 
 uint8_t gain_range_code(std::span<const double, 512> samples) {
-    // The largest magnitude, gathered in four interleaved running maxima so
-    // that the comparisons do not wait on one another (max is exact, the
-    // order does not matter).
-    std::array<double, 4> peaks{};
-    for (std::size_t n = 0; n < samples.size(); n += 4) {
-        for (std::size_t k = 0; k < 4; ++k) peaks[k] = std::max(peaks[k], std::fabs(samples[n + k]));
-    }
-    const double peak = std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
-    if (peak >= 0.5) return 0;
-    if (peak >= 0.25) return 1;
-    if (peak >= 0.125) return 2;
-    return 3;
+    return gain_range_of_peak(std::max(half_block_peak(samples.data()), half_block_peak(samples.data() + 256)));
 }
 
 BlockAnalysis analyze_block(const PcmView& source, int64_t block_number, const EncoderSettings& settings) {
