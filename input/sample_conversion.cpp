@@ -1,20 +1,39 @@
 #include "input/sample_conversion.h"
 
+#include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace oskavi {
 namespace {
 
-constexpr double kScale16 = 1.0 / 32768.0;          // 2^-15
-constexpr double kScale24 = 1.0 / 8388608.0;        // 2^-23
-constexpr double kScale32 = 1.0 / 2147483648.0;     // 2^-31
+// Each integer code times 2^-(bits - 1). The float of the code is exact for
+// 16 and 24 bits, and for 32 bits rounds as the float of the scaled double
+// would (scaling by a power of two neither rounds nor moves a rounding), so
+// converting first and scaling in float gives the same values as scaling
+// in double. The codes are read from little-endian bytes, a whole word at
+// a time where the machine is little-endian too.
+constexpr float kScale16 = 1.0f / 32768.0f;        // 2^-15
+constexpr float kScale24 = 1.0f / 8388608.0f;      // 2^-23
+constexpr float kScale32 = 1.0f / 2147483648.0f;   // 2^-31
+
+template <typename Word>
+Word little_endian(const uint8_t* in) {
+    Word value;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&value, in, sizeof value);
+    } else {
+        std::make_unsigned_t<Word> raw = 0;
+        for (std::size_t b = 0; b < sizeof value; ++b) raw |= static_cast<std::make_unsigned_t<Word>>(in[b]) << (8 * b);
+        value = static_cast<Word>(raw);
+    }
+    return value;
+}
 
 void convert_pcm16(const uint8_t* in, float* out, size_t count) {
-    for (size_t i = 0; i < count; ++i, in += 2) {
-        const auto value = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
-        out[i] = static_cast<float>(static_cast<double>(value) * kScale16);
-    }
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<float>(little_endian<int16_t>(in + 2 * i)) * kScale16;
 }
 
 void convert_pcm24(const uint8_t* in, float* out, size_t count) {
@@ -23,16 +42,12 @@ void convert_pcm24(const uint8_t* in, float* out, size_t count) {
                              (static_cast<uint32_t>(in[2]) << 16);
         // Sign-extend from bit 23.
         const int32_t value = static_cast<int32_t>(raw ^ 0x800000u) - 0x800000;
-        out[i] = static_cast<float>(static_cast<double>(value) * kScale24);
+        out[i] = static_cast<float>(value) * kScale24;
     }
 }
 
 void convert_pcm32(const uint8_t* in, float* out, size_t count) {
-    for (size_t i = 0; i < count; ++i, in += 4) {
-        const uint32_t raw = static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
-                             (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
-        out[i] = static_cast<float>(static_cast<double>(static_cast<int32_t>(raw)) * kScale32);
-    }
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<float>(little_endian<int32_t>(in + 4 * i)) * kScale32;
 }
 
 uint64_t convert_float32(const uint8_t* in, float* out, size_t count) {
