@@ -125,14 +125,22 @@ float analyse_rear_fold(const StreamInput& input, const PreprocessSettings& opti
     StreamingWaveReader reader;
     reader.open(input.path);
     const float gain = rear_fold_gain(options);
-    float peak = 0.0f;
+    // Four running peaks over interleaved frames, so that the comparisons do
+    // not wait on one another (max is exact in any order; a NaN never wins).
+    std::array<float, 4> peaks{};
+    const auto fold_peak = [gain](float peak, const float* frame) {
+        const std::array<float, 6> y = fold_frame_71(std::span<const float, 8>(frame, 8), gain);
+        return std::max({peak, std::fabs(y[4]), std::fabs(y[5])});
+    };
     std::vector<float> block;
     while (reader.read_frames(kBlockFrames, block)) {
-        for (size_t i = 0; i + 8 <= block.size(); i += 8) {
-            const std::array<float, 6> y = fold_frame_71(std::span<const float, 8>(&block[i], 8), gain);
-            peak = std::max({peak, std::fabs(y[4]), std::fabs(y[5])});
+        size_t i = 0;
+        for (; i + 32 <= block.size(); i += 32) {
+            for (size_t k = 0; k < 4; ++k) peaks[k] = fold_peak(peaks[k], &block[i + 8 * k]);
         }
+        for (; i + 8 <= block.size(); i += 8) peaks[0] = fold_peak(peaks[0], &block[i]);
     }
+    const float peak = std::max({peaks[0], peaks[1], peaks[2], peaks[3]});
     return peak > 1.0f ? 1.0f / peak : 1.0f;
 }
 
