@@ -100,15 +100,17 @@ int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int
                bits != state.bits_per_sample) {
         return abort_decode(state, "FLAC stream changes format mid-stream");
     }
-    // libFLAC hands out right-aligned signed integers of `bits` bits.
-    const double scale = static_cast<double>(uint64_t{1} << (bits - 1));
+    // libFLAC hands out right-aligned signed integers of `bits` bits, scaled
+    // by 2^-(bits - 1): a product by an exact power of two, which is exactly
+    // the quotient by 2^(bits - 1).
+    const double scale = 1.0 / static_cast<double>(uint64_t{1} << (bits - 1));
     const size_t start = pcm.samples.size();
     const uint32_t blocksize = frame->blocksize;
     pcm.samples.resize(start + static_cast<size_t>(blocksize) * channels);
     float* out = pcm.samples.data() + start;
     for (uint32_t i = 0; i < blocksize; ++i) {
         for (uint32_t ch = 0; ch < channels; ++ch) {
-            *out++ = static_cast<float>(static_cast<double>(buffer[ch][i]) / scale);
+            *out++ = static_cast<float>(static_cast<double>(buffer[ch][i]) * scale);
         }
     }
     return kFlacWriteContinue;
