@@ -4,8 +4,13 @@
 #include <array>
 #include <cstddef>
 
+#include "platform/processor_features.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
 #endif
 
 namespace oskavi {
@@ -137,6 +142,107 @@ void limit_slew_vectors(std::span<uint8_t> r) {
 }
 #endif
 
+#if OSKAVI_AVX2_KERNELS
+// Both scans again in 8-bit lanes, 32 at a time: with every value at most
+// 24 the forward scan is x[i] = min over s of x[i - s] + 2s, built up by
+// shifts of 1, 2, 4, 8 and 16 lanes with saturating adds (values stay far
+// below 255; lanes shifted in from outside read 255 and never win), then
+// the carry from the previous 32 lanes plus 2, 4, ..., 64. The backward
+// scan mirrors it; its padding lanes beyond n are 255 so that they never win.
+
+// x shifted towards higher lanes by S (lane i reads lane i - S), 255 shifted in.
+template <int S>
+OSKAVI_AVX2_INLINE __m256i from_lower(__m256i x, __m256i filler) {
+    const __m256i low_into_high = _mm256_permute2x128_si256(x, x, 0x08);  // [0 | low half]
+    __m256i shifted;
+    if constexpr (S == 16) {
+        shifted = low_into_high;
+    } else {
+        shifted = _mm256_alignr_epi8(x, low_into_high, 16 - S);
+    }
+    return _mm256_or_si256(shifted, filler);
+}
+
+// x shifted towards lower lanes by S (lane i reads lane i + S), 255 shifted in.
+template <int S>
+OSKAVI_AVX2_INLINE __m256i from_higher(__m256i x, __m256i filler) {
+    const __m256i high_into_low = _mm256_permute2x128_si256(x, x, 0x81);  // [high half | 0]
+    __m256i shifted;
+    if constexpr (S == 16) {
+        shifted = high_into_low;
+    } else {
+        shifted = _mm256_alignr_epi8(high_into_low, x, S);
+    }
+    return _mm256_or_si256(shifted, filler);
+}
+
+// Bytes 0..31 with 255 in lanes [first, end), 0 elsewhere.
+constexpr std::array<uint8_t, 32> filler_bytes(int first, int end) {
+    std::array<uint8_t, 32> bytes{};
+    for (int i = first; i < end; ++i) bytes[static_cast<std::size_t>(i)] = 255;
+    return bytes;
+}
+
+template <int S>
+constexpr std::array<uint8_t, 32> kLowFiller = filler_bytes(0, S);
+template <int S>
+constexpr std::array<uint8_t, 32> kHighFiller = filler_bytes(32 - S, 32);
+
+OSKAVI_AVX2_INLINE __m256i bytes_of(const std::array<uint8_t, 32>& b) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data()));
+}
+
+template <int S>
+OSKAVI_AVX2_INLINE __m256i forward_step(__m256i x) {
+    const __m256i shifted = from_lower<S>(x, bytes_of(kLowFiller<S>));
+    return _mm256_min_epu8(x, _mm256_adds_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * S))));
+}
+
+template <int S>
+OSKAVI_AVX2_INLINE __m256i backward_step(__m256i x) {
+    const __m256i shifted = from_higher<S>(x, bytes_of(kHighFiller<S>));
+    return _mm256_min_epu8(x, _mm256_adds_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * S))));
+}
+
+// 2, 4, ..., 64 by lane (what the carry gains reaching lane i from the lane
+// before the block), and the same counted down from the block after it.
+constexpr std::array<uint8_t, 32> make_ramp(bool up) {
+    std::array<uint8_t, 32> ramp{};
+    for (int i = 0; i < 32; ++i) ramp[static_cast<std::size_t>(i)] = static_cast<uint8_t>(2 * (up ? i + 1 : 32 - i));
+    return ramp;
+}
+constexpr std::array<uint8_t, 32> kRampUp = make_ramp(true);
+constexpr std::array<uint8_t, 32> kRampDown = make_ramp(false);
+
+OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
+    const std::size_t n = std::min(r.size(), kCapacity);  // at most 256 by contract
+    const std::size_t padded = (n + 31) / 32 * 32;
+    alignas(32) std::array<uint8_t, kCapacity> bytes;
+    std::copy_n(r.begin(), n, bytes.begin());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.begin() + static_cast<std::ptrdiff_t>(padded), 255);
+    __m256i carry = _mm256_set1_epi8(static_cast<char>(255));
+    for (std::size_t i = 0; i < padded; i += 32) {
+        __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i]));
+        x = forward_step<16>(forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x)))));
+        x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampUp)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i]), x);
+        // Lane 31 everywhere.
+        carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
+    }
+    // The forward scan filled the padding with finite values: back to 255.
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.begin() + static_cast<std::ptrdiff_t>(padded), 255);
+    carry = _mm256_set1_epi8(static_cast<char>(255));
+    for (std::size_t i = padded; i > 0; i -= 32) {
+        __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i - 32]));
+        x = backward_step<16>(backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x)))));
+        x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampDown)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i - 32]), x);
+        carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
+    }
+    std::copy_n(bytes.begin(), n, r.begin());
+}
+#endif
+
 }  // namespace
 
 void limit_slew_plain(std::span<uint8_t> r) {
@@ -148,11 +254,21 @@ void limit_slew_sse2(std::span<uint8_t> r) {
     if (r.size() >= 2) limit_slew_vectors(r);
 }
 bool limit_slew_sse2_available() { return true; }
-void limit_slew(std::span<uint8_t> r) { limit_slew_sse2(r); }
 #else
 void limit_slew_sse2(std::span<uint8_t> r) { limit_slew_plain(r); }
 bool limit_slew_sse2_available() { return false; }
-void limit_slew(std::span<uint8_t> r) { limit_slew_plain(r); }
 #endif
+
+void limit_slew_avx2(std::span<uint8_t> r) {
+#if OSKAVI_AVX2_KERNELS
+    if (processor_has_avx2()) {
+        if (r.size() >= 2) limit_slew_bytes_avx2(r);
+        return;
+    }
+#endif
+    limit_slew_sse2(r);
+}
+
+void limit_slew(std::span<uint8_t> r) { limit_slew_avx2(r); }
 
 }  // namespace oskavi

@@ -12,12 +12,16 @@ namespace oskavi {
 
 // r[0..n) with every value at most 24 and n at most 256: afterwards
 // |r[i] - r[i - 1]| <= 2 for every i, each value the largest that allows it.
-// Uses the SSE2 kernel where the build has SSE2, else the plain one.
+// Uses the AVX2 kernel where the processor has AVX2, else the SSE2 kernel
+// where the build has SSE2, else the plain one.
 void limit_slew(std::span<uint8_t> r);
 
-// The two kernels behind limit_slew, for the test that holds them to the same result.
+// The kernels behind limit_slew, for the test that holds them to the same
+// result (limit_slew_avx2 falls back to the SSE2 one without AVX2, and that
+// to the plain one without SSE2).
 void limit_slew_plain(std::span<uint8_t> r);
 void limit_slew_sse2(std::span<uint8_t> r);
+void limit_slew_avx2(std::span<uint8_t> r);
 bool limit_slew_sse2_available();
 
 }  // namespace oskavi

@@ -23,7 +23,7 @@ std::vector<uint8_t> lipschitz_envelope(const std::vector<uint8_t>& r) {
     return out;
 }
 
-TEST(SlewLimit, BothKernelsGiveTheLargestSequenceWithStepsOfAtMostTwo) {
+TEST(SlewLimit, EveryKernelGivesTheLargestSequenceWithStepsOfAtMostTwo) {
     std::mt19937 random(7);
     for (int trial = 0; trial < 600; ++trial) {
         const size_t n = 1 + random() % 256;
@@ -33,10 +33,13 @@ TEST(SlewLimit, BothKernelsGiveTheLargestSequenceWithStepsOfAtMostTwo) {
         const std::vector<uint8_t> expected = lipschitz_envelope(r);
         std::vector<uint8_t> plain = r;
         std::vector<uint8_t> vectors = r;
+        std::vector<uint8_t> wide = r;
         limit_slew_plain(plain);
         limit_slew_sse2(vectors);
+        limit_slew_avx2(wide);
         ASSERT_EQ(plain, expected) << "n = " << n;
         ASSERT_EQ(vectors, expected) << "n = " << n;
+        ASSERT_EQ(wide, expected) << "n = " << n;
     }
     if (!limit_slew_sse2_available()) GTEST_SKIP() << "built without SSE2: only the plain kernel ran";
 }
