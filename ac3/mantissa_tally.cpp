@@ -263,9 +263,10 @@ OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
     return static_cast<uint32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
 }
 
-OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents,
-                                                         std::span<const int32_t, 50> band_mask, uint32_t start,
-                                                         uint32_t end, i32 floor, i32 snroffset) {
+OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+                                     uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
+    const int first_band = a52::masktab[start];
+    const int last_band = a52::masktab[end - 1];
     // Every band's base, eight at a time (bands outside the range are
     // computed from whatever their masks hold and never used).
     alignas(32) std::array<int16_t, 64> band_base;
@@ -276,7 +277,9 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents,
                         _mm_packs_epi32(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)));
     }
     for (int band = 48; band < a52::kBandCount; ++band) {
-        const i32 b = (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5;
+        // Outside the range a mask may hold anything: keep it out of scalar arithmetic.
+        const bool in_range = band >= first_band && band <= last_band;
+        const i32 b = in_range ? (3072 - band_threshold(band_mask[band], snroffset, floor)) >> 5 : kBaseLow;
         band_base[band] = static_cast<int16_t>(std::clamp(b, kBaseLow, kBaseHigh));
     }
     // Each bin's base: the one-bin bands copied, the wider ones broadcast in
