@@ -62,8 +62,9 @@ const FftTwiddles<Points>& twiddles() {
 // with t.re = w.re b.re - w.im b.im and t.im = w.re b.im + w.im b.re, in
 // that order. The four halves are disjoint and the butterflies independent.
 template <int Half>
-[[gnu::always_inline]] inline void butterfly_group(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
-                     const double* __restrict wr, const double* __restrict wi) {
+[[gnu::always_inline]] inline void butterfly_group(double* __restrict ar, double* __restrict ai,
+                                                   double* __restrict br, double* __restrict bi,
+                                                   const double* __restrict wr, const double* __restrict wi) {
     for (int j = 0; j < Half; ++j) {
         const double tr = wr[j] * br[j] - wi[j] * bi[j];
         const double ti = wr[j] * bi[j] + wi[j] * br[j];

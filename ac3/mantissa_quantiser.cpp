@@ -117,7 +117,8 @@ constexpr std::array<Quantiser, 16> kQuantisers = make_quantisers();
 // Codes of a run of mantissas, bap 0 giving code 0; every bap is at most 15.
 void quantise_run_plain(const double* values, const uint8_t* exponents, const uint8_t* baps, std::size_t count,
                         uint32_t* codes) {
-    for (std::size_t i = 0; i < count; ++i) codes[i] = baps[i] == 0 ? 0 : quantise_valid(values[i], exponents[i], baps[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        codes[i] = baps[i] == 0 ? 0 : quantise_valid(values[i], exponents[i], baps[i]);
 }
 
 #if OSKAVI_AVX2_KERNELS
@@ -213,8 +214,8 @@ OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), code);
 }
 
-OSKAVI_AVX2 void quantise_run_avx2(const double* values, const uint8_t* exponents,
-                                                       const uint8_t* baps, std::size_t count, uint32_t* codes) {
+OSKAVI_AVX2 void quantise_run_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps,
+                                   std::size_t count, uint32_t* codes) {
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) quantise_four_avx2(values + i, exponents + i, baps + i, codes + i);
     quantise_run_plain(values + i, exponents + i, baps + i, count - i, codes + i);

@@ -218,7 +218,9 @@ constexpr ByteRow make_ungrouped_widths() {
 }
 constexpr ByteRow kUngroupedWidths = make_ungrouped_widths();
 
-OSKAVI_AVX2_INLINE __m256i row(const ByteRow& r) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r.data())); }
+OSKAVI_AVX2_INLINE __m256i row(const ByteRow& r) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r.data()));
+}
 
 // Bap of each of 32 addresses 0..63.
 OSKAVI_AVX2_INLINE __m256i bap_of(__m256i address) {

@@ -28,7 +28,8 @@ typedef double Lanes __attribute__((vector_size(32)));
 
 // Sixteen outputs per pass over the taps, then eight, then four, then the
 // rest one at a time.
-[[gnu::always_inline]] inline void fir_rows_body(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
+[[gnu::always_inline]] inline void fir_rows_body(std::span<const double* const> rows, std::span<const double> taps,
+                                                 std::span<float> out) {
     const size_t count = out.size();
     size_t n = 0;
     for (; n + 16 <= count; n += 16) {
