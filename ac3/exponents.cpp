@@ -9,6 +9,10 @@
 
 #include "ac3/slew_limit.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace oskavi {
 
 namespace {
@@ -43,6 +47,46 @@ uint8_t exponent_of(double coefficient) {
 // 3 * 84 steps (D15 over 253 bins).
 using StepExponents = std::array<uint8_t, 3 * kMaxExponentGroups + 1>;
 
+#if defined(__SSE2__)
+// Sixteen steps at a time: each 16-bit lane's low byte becomes the smaller
+// of its two bytes (and, for four-bin steps, each 32-bit lane's low byte the
+// smallest of its four), then the low bytes are packed in order.
+__m128i pair_minima(__m128i v) { return _mm_and_si128(_mm_min_epu8(v, _mm_srli_epi16(v, 8)), _mm_set1_epi16(0xFF)); }
+
+__m128i quad_minima(__m128i v) {
+    const __m128i pairs = pair_minima(v);
+    return _mm_min_epi16(pairs, _mm_srli_epi32(pairs, 16));  // both halves below 256
+}
+
+__m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Steps [0, count) of bins (GroupSize bins each) into r[1..], sixteen at a
+// time; returns how many were done (a multiple of 16 not above count).
+template <uint32_t GroupSize>
+uint32_t reduce_sixteen_at_a_time(const uint8_t* bins, uint32_t count, StepExponents& r) {
+    const __m128i cap = _mm_set1_epi8(static_cast<char>(kMaxExponent));
+    uint32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const uint8_t* at = bins + GroupSize * i;
+        __m128i steps;
+        if constexpr (GroupSize == 2) {
+            steps = _mm_packus_epi16(pair_minima(load16(at)), pair_minima(load16(at + 16)));
+        } else {
+            const __m128i low = _mm_packs_epi32(quad_minima(load16(at)), quad_minima(load16(at + 16)));
+            const __m128i high = _mm_packs_epi32(quad_minima(load16(at + 32)), quad_minima(load16(at + 48)));
+            steps = _mm_packus_epi16(low, high);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r.data() + 1 + i), _mm_min_epu8(steps, cap));
+    }
+    return i;
+}
+#else
+template <uint32_t GroupSize>
+uint32_t reduce_sixteen_at_a_time(const uint8_t*, uint32_t, StepExponents&) {
+    return 0;
+}
+#endif
+
 // r[0..steps]: the DC exponent, then one exponent per step of `group_size`
 // bins, the smallest of the step's bins (the loudest wins, so no mantissa
 // overflows). A step lying wholly at or beyond the coded bins repeats its
@@ -57,10 +101,10 @@ void reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, uint32_t s
     if (group_size == 1) {
         for (uint32_t i = 0; i < whole; ++i) r[i + 1] = std::min(bins[i], kMaxExponent);
     } else if (group_size == 2) {
-        for (uint32_t i = 0; i < whole; ++i)
+        for (uint32_t i = reduce_sixteen_at_a_time<2>(bins, whole, r); i < whole; ++i)
             r[i + 1] = std::min({bins[2 * i], bins[2 * i + 1], kMaxExponent});
     } else {
-        for (uint32_t i = 0; i < whole; ++i)
+        for (uint32_t i = reduce_sixteen_at_a_time<4>(bins, whole, r); i < whole; ++i)
             r[i + 1] = std::min({bins[4 * i], bins[4 * i + 1], bins[4 * i + 2], bins[4 * i + 3], kMaxExponent});
     }
     for (uint32_t i = whole; i < steps; ++i) {
@@ -76,12 +120,31 @@ void reduce_to_steps(std::span<const uint8_t> e, uint32_t group_size, uint32_t s
     }
 }
 
-// out[k] = r[k / GroupSize + 1] for k < bins: whole steps a step at a time,
-// then the part of the last step that fits.
+// out[k] = r[k / GroupSize + 1] for k < bins: whole steps a step at a time
+// (sixteen steps at once where the build has SSE2: each byte repeated), then
+// the part of the last step that fits.
 template <uint32_t GroupSize>
 void expand_by(const StepExponents& r, uint32_t bins, uint8_t* out) {
     const uint32_t whole = bins / GroupSize;
-    for (uint32_t i = 0; i < whole; ++i) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= whole; i += 16) {
+        const __m128i steps = load16(r.data() + 1 + i);
+        const __m128i low = _mm_unpacklo_epi8(steps, steps);
+        const __m128i high = _mm_unpackhi_epi8(steps, steps);
+        auto* at = reinterpret_cast<__m128i*>(out + GroupSize * i);
+        if constexpr (GroupSize == 2) {
+            _mm_storeu_si128(at, low);
+            _mm_storeu_si128(at + 1, high);
+        } else {
+            _mm_storeu_si128(at, _mm_unpacklo_epi16(low, low));
+            _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(low, low));
+            _mm_storeu_si128(at + 2, _mm_unpacklo_epi16(high, high));
+            _mm_storeu_si128(at + 3, _mm_unpackhi_epi16(high, high));
+        }
+    }
+#endif
+    for (; i < whole; ++i) {
         for (uint32_t k = 0; k < GroupSize; ++k) out[GroupSize * i + k] = r[i + 1];
     }
     for (uint32_t k = GroupSize * whole; k < bins; ++k) out[k] = r[whole + 1];
