@@ -30,6 +30,26 @@ int64_t floor_div(int64_t a, int64_t b) {
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
+// dest[n * channels + c] = planar[c][n] for n < outputs; the common channel
+// counts with the count known at compile time.
+template <uint32_t Channels>
+void interleave_fixed(const std::vector<std::vector<float>>& planar, size_t outputs, float* dest) {
+    for (size_t n = 0; n < outputs; ++n)
+        for (uint32_t c = 0; c < Channels; ++c) *dest++ = planar[c][n];
+}
+
+void interleave(const std::vector<std::vector<float>>& planar, uint32_t channels, size_t outputs, float* dest) {
+    switch (channels) {
+        case 1: interleave_fixed<1>(planar, outputs, dest); return;
+        case 2: interleave_fixed<2>(planar, outputs, dest); return;
+        case 6: interleave_fixed<6>(planar, outputs, dest); return;
+        case 8: interleave_fixed<8>(planar, outputs, dest); return;
+        default: break;
+    }
+    for (size_t n = 0; n < outputs; ++n)
+        for (uint32_t c = 0; c < channels; ++c) *dest++ = planar[c][n];
+}
+
 }  // namespace
 
 StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_t centre, int64_t keep,
@@ -83,9 +103,7 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
         const size_t first_float = out.size();
         const size_t outputs = count * up_;
         out.resize(first_float + outputs * channels_);
-        float* dest = out.data() + first_float;
-        for (size_t n = 0; n < outputs; ++n)
-            for (uint32_t c = 0; c < channels_; ++c) *dest++ = planar_[c][n];
+        interleave(planar_, channels_, outputs, out.data() + first_float);
         next_period_ += count;
         produced_ += count * up_;
         periods -= count;
@@ -96,13 +114,22 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
 void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
     const auto column = static_cast<int64_t>(next_period_) - first_column_;
     std::vector<const double*> pointers;
-    std::vector<float> run(count);
     outputs.resize(count * up_);
+    // Phase r of every period in one run (phase-major), then the runs
+    // interleaved into output order period by period: the reads of a period
+    // touch one cache line per phase and the writes run straight on, where
+    // writing each run out at a stride of up_ would touch a line per output.
+    std::vector<float> runs(up_ == 1 ? 0 : count * up_);
     for (uint64_t r = 0; r < up_; ++r) {
         pointers.clear();
         for (const TapRef& ref : refs_[r]) pointers.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
+        const std::span<float> run = up_ == 1 ? std::span<float>(outputs) : std::span(runs).subspan(r * count, count);
         fir_rows(pointers, taps_[r], run);
-        for (uint64_t i = 0; i < count; ++i) outputs[i * up_ + r] = run[i];
+    }
+    if (up_ == 1) return;
+    float* out = outputs.data();
+    for (uint64_t i = 0; i < count; ++i) {
+        for (uint64_t r = 0; r < up_; ++r) *out++ = runs[r * count + i];
     }
 }
 
