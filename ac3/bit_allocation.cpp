@@ -68,11 +68,25 @@ constexpr std::array<int8_t, kDifferenceCount> make_latab_by_difference() {
 
 constexpr std::array<int8_t, kDifferenceCount> kLatabByDifference = make_latab_by_difference();
 
+// max(a, b) + latab correction = b + (max(a - b, 0) + correction): the
+// bracket as one entry by difference, so that a log-add is a subtraction,
+// one lookup and an addition.
+constexpr std::array<int16_t, kDifferenceCount> make_log_add_by_difference() {
+    std::array<int16_t, kDifferenceCount> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const i32 d = static_cast<i32>(i) + kLowestDifference;
+        table[i] = static_cast<int16_t>(std::max(d, i32{0}) + kLatabByDifference[i]);
+    }
+    return table;
+}
+
+constexpr std::array<int16_t, kDifferenceCount> kLogAddByDifference = make_log_add_by_difference();
+
 // log_add for operands whose difference is known to lie in the table.
 // (Indexed from the entry of difference 0, which saves an add per log-add.)
 i32 log_add_bounded(i32 a, i32 b) {
-    const int8_t* by_difference = kLatabByDifference.data() - kLowestDifference;
-    return std::max(a, b) + by_difference[a - b];
+    const int16_t* by_difference = kLogAddByDifference.data() - kLowestDifference;
+    return b + by_difference[a - b];
 }
 
 // Runs of equal psd. With p the psd of each bin of a run and d = v - p for
