@@ -230,30 +230,20 @@ void integrate_bands(const PsdRange& m, BandValues& bndpsd) {
     if (last_cut) bndpsd[last_band] = integrate_band<LogAdd>(m, a52::bndtab[last_band], m.end);
 }
 
-// Sets whose bins 1 + GroupSize * i .. GroupSize * (i + 1) share one
-// exponent (GroupSize 1: any set). Inside a band, the bins after the first
-// fall into runs of equal psd, each ending where a step ends: at the next
-// bin b with (b - 1) a multiple of GroupSize, or at the band's end.
-template <uint32_t GroupSize>
-constexpr uint32_t run_end(uint32_t bin, uint32_t last) {
-    return std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
-}
-
-// Log-add of the psd of bins [first, last) in bin order, a run at a time.
+// Log-add of the psd of bins [first, last) in bin order, a run of equal
+// exponents (see exponent_step_end) at a time.
 template <uint32_t GroupSize>
 i32 integrate_runs(const i32* psd, uint32_t first, uint32_t last) {
     i32 value = psd[first];
     for (uint32_t bin = first + 1; bin < last;) {
-        const uint32_t end = run_end<GroupSize>(bin, last);
+        const uint32_t end = exponent_step_end<GroupSize>(bin, last);
         value = log_add_run(value, psd[bin], end - bin);
         bin = end;
     }
     return value;
 }
 
-// Bands below this one are one bin wide (band b is bin b); the 22 from it on
-// are 3 to 24 bins wide, so at most 23 runs long.
-constexpr int kFirstWideBand = 28;
+// A wide band holds at most 23 runs after its first bin.
 constexpr uint32_t kMostRuns = 23;
 
 struct Run {
@@ -267,7 +257,7 @@ constexpr Run run_of(int band, uint32_t index) {
     const uint32_t last = a52::bndtab[band] + a52::bndsz[band];
     uint32_t bin = a52::bndtab[band] + 1;
     for (uint32_t i = 0; bin < last; ++i) {
-        const uint32_t end = run_end<GroupSize>(bin, last);
+        const uint32_t end = exponent_step_end<GroupSize>(bin, last);
         if (i == index) return Run{bin, end - bin};
         bin = end;
     }
@@ -293,11 +283,11 @@ template <uint32_t GroupSize, uint32_t... Indices>
      ...);
 }
 
-// integrate_bands over [0, end) for such a set with every exponent at most
-// 24; psd[bin] must be valid for every bin below kBinsPerBlock. Each band on
-// its own is a latency-bound chain of log-adds, so the chains of all 22 wide
-// bands advance together, one run of each per round, and the processor
-// overlaps them. The bands beyond `end` are summed over whatever the padding
+// integrate_bands over [0, end) for a set of GroupSize-bin steps (see
+// exponent_step_end) with every exponent at most 24; psd[bin] must be valid
+// for every bin below kBinsPerBlock. Each band on its own is a latency-bound
+// chain of log-adds, so the chains of all 22 wide bands advance together,
+// one run of each per round, and the processor overlaps them. The bands beyond `end` are summed over whatever the padding
 // holds and ignored; a band cut by `end` is summed again over its bins
 // inside the range.
 template <uint32_t GroupSize>

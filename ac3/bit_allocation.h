@@ -2,6 +2,7 @@
 // Decoder-equivalent A/52 parametric bit allocation at 48 kHz (fscod 0),
 // without delta bit allocation, and the mantissa payload of one block.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -9,6 +10,20 @@
 #include "ac3/exponent_set.h"
 
 namespace oskavi {
+
+// Bands below this one are one bin wide (band b is bin b); the 22 from it
+// on are 3 to 24 bins wide.
+inline constexpr int kFirstWideBand = 28;
+
+// In a set whose bins 1 + GroupSize * i .. GroupSize * (i + 1) share one
+// exponent (every D15, D25 or D45 set: GroupSize 1, 2 or 4), the end of the
+// run of equal exponents that starts at `bin` (above 0) inside a band
+// ending at `last`: the next bin b with (b - 1) a multiple of GroupSize, or
+// `last`.
+template <uint32_t GroupSize>
+constexpr uint32_t exponent_step_end(uint32_t bin, uint32_t last) {
+    return std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+}
 
 struct BitAllocParams {
     uint8_t sdcycod = 2;

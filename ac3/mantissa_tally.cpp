@@ -160,14 +160,10 @@ uint64_t tally_bins(const uint8_t* exponents, const std::array<i32, a52::kBandCo
     return packed;
 }
 
-// Bands below this one are one bin wide (band b is bin b).
-constexpr int kFirstWideBand = 28;
-
 // tally_stepped_mantissas for one group size, bases within reach. Bins of
 // one step inside one band share psd and threshold, so their address: each
 // such run adds its weight times its length (no field of the packed sum can
-// overflow, as above). A step after bin 0 ends at the next bin b with
-// (b - 1) a multiple of GroupSize.
+// overflow, as above).
 template <uint32_t GroupSize>
 uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandCount>& base, uint32_t end) {
     const uint32_t narrow_end = std::min<uint32_t>(end, kFirstWideBand);
@@ -177,7 +173,7 @@ uint64_t tally_steps(const uint8_t* exponents, const std::array<i32, a52::kBandC
         const uint32_t last = std::min<uint32_t>(bin + a52::bndsz[band], end);
         const uint64_t* weights = kUnclampedWeights.data() + (base[band] - kLowestAddress);
         while (bin < last) {
-            const uint32_t run_end = std::min(last, ((bin - 1) | (GroupSize - 1)) + 2);
+            const uint32_t run_end = exponent_step_end<GroupSize>(bin, last);
             packed += *(weights - 4 * std::ptrdiff_t{exponents[bin]}) * (run_end - bin);
             bin = run_end;
         }
