@@ -35,6 +35,10 @@ void check_range(std::span<const uint8_t> exponents, uint32_t start, uint32_t en
     }
 }
 
+void check_range_end(uint32_t end) {
+    if (end == 0 || end > kMaxAllocationEnd) throw std::runtime_error("invalid bit-allocation mantissa range");
+}
+
 void check_leaks(uint8_t cplfleak, uint8_t cplsleak) {
     if (cplfleak >= 8 || cplsleak >= 8) {
         throw std::runtime_error("invalid coupling leak parameter");
@@ -159,7 +163,8 @@ AllocationCodes look_up_codes(const BitAllocParams& p) {
             a52::dbpbtab[p.dbpbcod]};
 }
 
-using BandValues = std::array<i32, a52::kBandCount + 1>;
+using BandValues = BandPsd;
+static_assert(std::tuple_size_v<BandValues> == a52::kBandCount + 1);
 
 // The psd of the bins [start, end) of an allocation range (psd[bin] for a
 // bin of the range; nothing outside it is read).
@@ -422,22 +427,20 @@ BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, ui
     return build_mask(exponents, start, end, params, LeakStart{});
 }
 
-int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
-                                  const BitAllocParams& params, std::span<int32_t, 50> mask) {
+int32_t stepped_band_psd(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
+                         const BitAllocParams& params, BandPsd& bndpsd) {
     check_range(exponents, 0, end);
     check_codes(params);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     std::array<i32, kBinsPerBlock> psd;
     const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
-    const PsdRange range{psd.data(), 0, end};
     if (largest > 24) {
-        build_band_mask(range, largest, params, LeakStart{}, mask.data());
+        integrate_bands<log_add>(PsdRange{psd.data(), 0, end}, bndpsd);
         return a52::floortab[params.floorcod];
     }
     // The bands beyond the range are summed too (and then ignored): give
     // them a psd inside the log-add table's domain.
     std::fill(psd.begin() + end, psd.end(), 0);
-    BandValues bndpsd{};
     if (group_size == 1) {
         integrate_bands_from_zero<1>(psd.data(), end, bndpsd);
     } else if (group_size == 2) {
@@ -445,8 +448,22 @@ int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t g
     } else {
         integrate_bands_from_zero<4>(psd.data(), end, bndpsd);
     }
-    mask_from_band_psd(bndpsd, range, params, LeakStart{}, mask.data());
     return a52::floortab[params.floorcod];
+}
+
+void band_mask_from_psd(const BandPsd& bndpsd, uint32_t end, const BitAllocParams& params,
+                        std::span<int32_t, 50> mask) {
+    check_range_end(end);
+    check_codes(params);
+    mask_from_band_psd(bndpsd, PsdRange{nullptr, 0, end}, params, LeakStart{}, mask.data());
+}
+
+int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
+                                  const BitAllocParams& params, std::span<int32_t, 50> mask) {
+    BandPsd bndpsd{};
+    const int32_t floor = stepped_band_psd(exponents, group_size, end, params, bndpsd);
+    band_mask_from_psd(bndpsd, end, params, mask);
+    return floor;
 }
 
 BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,

@@ -74,6 +74,19 @@ BitAllocationMask compute_allocation_mask(std::span<const uint8_t> exponents, ui
 // step. Throws "invalid exponent group size" for any other group size.
 int32_t compute_stepped_band_mask(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
                                   const BitAllocParams& params, std::span<int32_t, 50> mask);
+
+// compute_stepped_band_mask in its two halves, for a caller that masks many
+// sets at once (see band_masks.h): the band psd of a stepped set over
+// [0, end), the log-added psd of each band's bins (entries beyond the range
+// hold whatever the summation left there), and the band masks of such a
+// band psd. stepped_band_psd checks its arguments as
+// compute_stepped_band_mask does and returns the floor.
+using BandPsd = std::array<int32_t, 51>;  // by band, one spare entry past the last
+int32_t stepped_band_psd(std::span<const uint8_t> exponents, uint32_t group_size, uint32_t end,
+                         const BitAllocParams& params, BandPsd& bndpsd);
+void band_mask_from_psd(const BandPsd& bndpsd, uint32_t end, const BitAllocParams& params,
+                        std::span<int32_t, 50> mask);
+
 BitAllocationMask compute_coupling_allocation_mask(std::span<const uint8_t> exponents, uint32_t start,
                                                    uint32_t end, const BitAllocParams& params,
                                                    uint8_t cplfleak, uint8_t cplsleak);

@@ -1,9 +1,10 @@
 #include "ac3/exponent_strategy.h"
 
 #include <algorithm>
-#include <optional>
 #include <span>
+#include <utility>
 
+#include "ac3/band_masks.h"
 #include "ac3/bit_allocation.h"
 #include "ac3/coupling.h"
 #include "ac3/exponents.h"
@@ -45,23 +46,104 @@ bool strategy_tried(uint8_t strategy, bool switched, double flatness) {
     return true;
 }
 
-// Candidates of one channel by run start and end, each costed at most once.
+// One exponent run costed: the strategy of the set it would send and its
+// bits. Not yet costed: cost 4294967295.
+struct ExponentCandidate {
+    uint8_t strategy = kExpD15;
+    uint32_t cost = UINT32_MAX;
+};
+
+constexpr uint32_t group_size_of(uint8_t strategy) {
+    return strategy == kExpD15 ? 1 : strategy == kExpD25 ? 2 : 4;
+}
+
+// The cheapest tried strategy of each exponent run [first, end) of one
+// channel: the set sent in block `first` and reused up to block `end`
+// (exclusive), costed as the mantissa bits of every block of the run plus
+// the exponent bits. The candidate sets wait in a batch and are masked
+// kMaskLanes at a time.
 class CandidateTable {
 public:
-    CandidateTable(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, const FramePlan& plan)
-        : blocks_(blocks), channel_(channel), plan_(plan) {}
-
-    const ExponentCandidate& get(int first, int end) {
-        std::optional<ExponentCandidate>& entry = table_[first][end];
-        if (!entry) entry = segment_cost(blocks_, channel_, first, end, plan_);
-        return *entry;
+    // Every run of the frame when `all_runs`, else the single run [0, 6) alone.
+    CandidateTable(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, const FramePlan& plan,
+                   bool all_runs)
+        : n_(plan.endmant[channel]) {
+        params_.csnroffst = kCostCsnroffst;
+        params_.fsnroffst = plan.fsnroffst[channel];
+        const double flatness = plan.flatness[channel];
+        for (int first = 0; first < kBlocksPerFrame; ++first) {
+            if (!all_runs && first > 0) break;
+            ExponentRow minima;
+            minima.fill(24);
+            bool switched = false;
+            for (int end = first + 1; end <= kBlocksPerFrame; ++end) {
+                const RawExponents& raw = blocks[end - 1].raw_exponents[channel];
+                for (uint32_t k = 0; k < n_; ++k) minima[k] = std::min(minima[k], raw[k]);
+                switched = switched || blocks[end - 1].blksw[channel] != 0;
+                if (!all_runs && end < kBlocksPerFrame) continue;
+                for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
+                    if (strategy_tried(strategy, switched, flatness)) add(first, end, strategy, minima);
+                }
+            }
+        }
+        cost_waiting();
     }
 
+    const ExponentCandidate& get(int first, int end) const { return table_[first][end]; }
+
 private:
-    const std::array<BlockAnalysis, kBlocksPerFrame>& blocks_;
-    int channel_;
-    const FramePlan& plan_;
-    std::array<std::array<std::optional<ExponentCandidate>, kBlocksPerFrame + 1>, kBlocksPerFrame> table_{};
+    struct Waiting {
+        int first = 0;
+        int end = 0;
+        uint8_t strategy = kExpD15;
+        uint32_t groups = 0;
+    };
+
+    // Only the decoded exponents are costed; the winner's group codes are
+    // made once the runs are chosen.
+    void add(int first, int end, uint8_t strategy, const ExponentRow& minima) {
+        const std::size_t i = waiting_count_++;
+        const std::span<const uint8_t> coded(minima.data(), n_);
+        waiting_[i] = Waiting{first, end, strategy, shape_exponents(coded, strategy, n_, shaped_[i])};
+        floor_ = stepped_band_psd(std::span<const uint8_t>(shaped_[i].data(), n_), group_size_of(strategy), n_,
+                                  params_, bndpsd_[i]);
+        if (waiting_count_ == kMaskLanes) cost_waiting();
+    }
+
+    // The mantissa bits of allocate_bits' baps, counted straight from the
+    // masks; strategies of one run are compared in the order they were added.
+    void cost_waiting() {
+        const std::size_t count = std::exchange(waiting_count_, 0);
+        if (count == 0) return;
+        band_masks_from_psd(std::span<const BandPsd>(bndpsd_.data(), count), n_, params_,
+                            std::span<BandMask>(masks_.data(), count));
+        for (std::size_t i = 0; i < count; ++i) {
+            const Waiting& w = waiting_[i];
+            const uint32_t group_size = group_size_of(w.strategy);
+            const uint32_t mantissa_bits =
+                group_size == 1
+                    ? tally_bits(tally_mantissas(shaped_[i].data(), masks_[i], 0, n_, floor_, params_.csnroffst,
+                                                 params_.fsnroffst))
+                    : tally_bits(tally_stepped_mantissas(shaped_[i].data(), group_size, masks_[i], n_, floor_,
+                                                         params_.csnroffst, params_.fsnroffst));
+            const uint32_t cost = static_cast<uint32_t>(w.end - w.first) * mantissa_bits + 7u * w.groups + 12u;
+            ExponentCandidate& best = table_[w.first][w.end];
+            if (cost < best.cost) {
+                best.cost = cost;
+                best.strategy = w.strategy;
+            }
+        }
+    }
+
+    uint32_t n_;
+    BitAllocParams params_;
+    int32_t floor_ = 0;
+    std::array<Waiting, kMaskLanes> waiting_{};
+    std::array<ExponentRow, kMaskLanes> shaped_;
+    std::array<BandPsd, kMaskLanes> bndpsd_;
+    std::array<BandMask, kMaskLanes> masks_;
+    std::size_t waiting_count_ = 0;
+    std::array<std::array<ExponentCandidate, kBlocksPerFrame + 1>, kBlocksPerFrame> table_{};
 };
 
 // Run starts of a channel's cheapest split of the frame into exponent runs,
@@ -81,7 +163,7 @@ RunBoundaries single_run() {
 
 // Shortest path over the run boundaries; the split replaces the single run
 // only when it saves more than the margin.
-RunBoundaries cheapest_runs(CandidateTable& table) {
+RunBoundaries cheapest_runs(const CandidateTable& table) {
     std::array<uint32_t, kBlocksPerFrame + 1> best{};
     std::array<int, kBlocksPerFrame + 1> from{};
     best.fill(UINT32_MAX);
@@ -138,50 +220,11 @@ ExponentRow channel_minima(const std::array<BlockAnalysis, kBlocksPerFrame>& blo
 
 }  // namespace
 
-ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, int first,
-                               int end, const FramePlan& plan) {
-    const uint32_t n = plan.endmant[channel];
-    const ExponentRow minima = channel_minima(blocks, channel, first, end, n);
-    bool switched = false;
-    for (int b = first; b < end; ++b) switched = switched || blocks[b].blksw[channel] != 0;
-
-    BitAllocParams params;
-    params.csnroffst = kCostCsnroffst;
-    params.fsnroffst = plan.fsnroffst[channel];
-
-    ExponentCandidate best;
-    const std::span<const uint8_t> coded(minima.data(), n);
-    for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
-        if (!strategy_tried(strategy, switched, plan.flatness[channel])) continue;
-        // Only the decoded exponents are costed; the winner's group codes are
-        // made once the runs are chosen.
-        ExponentRow shaped;
-        const uint32_t groups = shape_exponents(coded, strategy, n, shaped);
-        // The mantissa bits of allocate_bits' baps, counted straight from the mask.
-        std::array<int32_t, 50> band_mask;
-        const uint32_t group_size = strategy == kExpD15 ? 1 : strategy == kExpD25 ? 2 : 4;
-        const int32_t floor =
-            compute_stepped_band_mask(std::span<const uint8_t>(shaped.data(), n), group_size, n, params, band_mask);
-        const uint32_t mantissa_bits =
-            strategy == kExpD15
-                ? tally_bits(tally_mantissas(shaped.data(), band_mask, 0, n, floor, params.csnroffst,
-                                             params.fsnroffst))
-                : tally_bits(tally_stepped_mantissas(shaped.data(), group_size, band_mask, n,
-                                                     floor, params.csnroffst, params.fsnroffst));
-        const uint32_t cost = static_cast<uint32_t>(end - first) * mantissa_bits + 7u * groups + 12u;
-        if (cost < best.cost) {
-            best.cost = cost;
-            best.strategy = strategy;
-        }
-    }
-    return best;
-}
-
 void plan_exponent_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, FramePlan& plan, int nfbw, bool lfe,
                          bool exponent_adaptation, uint32_t bitrate_kbps) {
     const bool refresh = exponent_adaptation && !plan.coupling.in_use && nfbw <= 2 && bitrate_kbps >= kRefreshMinKbps;
     for (int c = 0; c < nfbw; ++c) {
-        CandidateTable table(blocks, c, plan);
+        const CandidateTable table(blocks, c, plan, refresh);
         const RunBoundaries runs = refresh ? cheapest_runs(table) : single_run();
         for (int b = 0; b < kBlocksPerFrame; ++b) plan.chexpstr[b][c] = kExpReuse;
         for (int r = 0; r < runs.count; ++r) {

@@ -12,22 +12,12 @@
 
 namespace oskavi {
 
-// One exponent run costed: the strategy of the set it would send and its
-// bits (mantissas of every block of the run plus the exponents). Empty: cost
-// 4294967295.
-struct ExponentCandidate {
-    uint8_t strategy = kExpD15;
-    uint32_t cost = UINT32_MAX;
-};
-
-// Cheapest strategy for channel `channel` sending one set in block `first`
-// and reusing it up to block `end` (exclusive). Short blocks force D45, a
-// tonal channel (flatness below 0.08) D15, a fairly tonal one D15 or D25.
-ExponentCandidate segment_cost(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, int first,
-                               int end, const FramePlan& plan);
-
 // Fills plan.chexpstr and every block's exponent sets in force for the
 // full-bandwidth channels, the coupling channel (when coupled) and the LFE.
+// A run of blocks sharing one set is costed as the A/52 allocation's mantissa
+// bits of its blocks plus its exponent bits, for each strategy tried: short
+// blocks force D45, a tonal channel (flatness below 0.08) D15, a fairly tonal
+// one D15 or D25.
 void plan_exponent_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, FramePlan& plan, int nfbw, bool lfe,
                          bool exponent_adaptation, uint32_t bitrate_kbps);
 
