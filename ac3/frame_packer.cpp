@@ -25,7 +25,6 @@ constexpr uint8_t kFgaincod = kEncoderAllocationCodes.fgaincod;
 // auxdatae (1), crcrsv (1) and crc2 (16) close every frame.
 constexpr uint32_t kFrameTailBits = 18;
 constexpr uint32_t kSyncword = 0x0B77;
-constexpr uint32_t kCrc1Position = 16;
 
 struct StreamLayout {
     uint8_t acmod = 0;
@@ -275,16 +274,6 @@ void write_frame_tail(BitWriter& w, uint32_t frame_bits) {
     w.write_bits(0, 16);  // crc2
 }
 
-// crc1 covers the first 5/8 of the frame after the syncword; crc2 the whole
-// frame after the syncword, crc1 included, so crc1 must be final first.
-void patch_check_words(std::vector<uint8_t>& bytes, const Ac3RateInfo& rate) {
-    const uint32_t words = rate.frame_words;
-    const uint32_t words_58 = (words >> 1) + (words >> 3);
-    const uint32_t frame_bits = 8u * rate.frame_bytes;
-    crc_patch(bytes, kCrc1Position, kCrc1Position, words_58 * 16 - kCrc1Position);
-    crc_patch(bytes, frame_bits - 16, kCrc1Position, frame_bits - kCrc1Position);
-}
-
 // Syncinfo, BSI and the six audio blocks in the given channel layout.
 uint32_t pack_layout(BitWriter& writer, const FrameContext& frame, const StreamLayout& layout, uint8_t csnroffst,
                      FrameAllocation& allocation) {
@@ -342,7 +331,7 @@ std::vector<uint8_t> write_frame(const FrameContext& frame, uint8_t csnroffst, F
     const uint32_t frame_bits = 8u * rate.frame_bytes;
     if (writer.bit_count + kFrameTailBits > frame_bits) throw FrameSizeOverflow();
     write_frame_tail(writer, frame_bits);
-    patch_check_words(writer.bytes, rate);
+    patch_frame_crcs(writer.bytes, rate.frame_words);
     return std::move(writer.bytes);
 }
 
@@ -389,7 +378,7 @@ std::vector<uint8_t> write_silent_frame(uint32_t bitrate_kbps, int dialnorm_db, 
     }
     write_frame_tail(writer, frame_bits);
     if (writer.bit_count != frame_bits) throw std::runtime_error("internal AC-3 frame packing size error");
-    patch_check_words(writer.bytes, rate);
+    patch_frame_crcs(writer.bytes, rate.frame_words);
     return std::move(writer.bytes);
 }
 

@@ -117,8 +117,16 @@ CrcPatchTable build_patch_table(uint32_t field_offset, uint32_t region_length) {
     for (int r = 0; r < 16; ++r)
         for (int j = 0; j < 16; ++j)
             if ((columns[j] >> (15 - r)) & 1) rows[r] = static_cast<uint16_t>(rows[r] | (1u << j));
+    // Each solution is checked once here: the CRC is linear in the field, so
+    // a patch made of correct solutions zeroes the region's CRC, and frames
+    // need no second pass over their bytes.
     CrcPatchTable table{};
-    for (int t = 0; t < 16; ++t) table[t] = solve_patch_word(rows, t);
+    for (int t = 0; t < 16; ++t) {
+        table[t] = solve_patch_word(rows, t);
+        for (uint32_t j = 0; j < 16; ++j) set_bit(scratch, field_offset + j, (table[t] >> j) & 1);
+        if (crc16(scratch, 0, region_length, 0) != (1u << t))
+            throw std::runtime_error("internal CRC patch verification failed");
+    }
     return table;
 }
 
@@ -169,8 +177,6 @@ void crc_patch(std::span<uint8_t> bytes, uint32_t field_position, uint32_t regio
         if ((syndrome >> t) & 1) word ^= table[t];
     // Field bit j (the j-th transmitted bit) is bit j of the patch word.
     for (uint32_t j = 0; j < 16; ++j) set_bit(bytes, field_position + j, (word >> j) & 1);
-    if (crc16(bytes, region_start, region_length, 0) != 0)
-        throw std::runtime_error("internal CRC patch verification failed");
 }
 
 uint32_t crc1_region_bits(uint32_t frame_words) {
@@ -180,8 +186,13 @@ uint32_t crc1_region_bits(uint32_t frame_words) {
 
 void patch_frame_crcs(std::span<uint8_t> frame, uint32_t frame_words) {
     const uint32_t frame_bits = frame_words * 16;
-    crc_patch(frame, 16, 16, crc1_region_bits(frame_words));
-    crc_patch(frame, frame_bits - 16, 16, frame_bits - 16);
+    const uint32_t crc1_end = 16 + crc1_region_bits(frame_words);
+    crc_patch(frame, 16, 16, crc1_end - 16);
+    // crc2 protects everything after the syncword, but once crc1 is in place
+    // the CRC register is zero at the end of crc1's region, so the CRC of
+    // the whole is that of the rest from a zero register: crc2 is solved
+    // over the rest alone.
+    crc_patch(frame, frame_bits - 16, crc1_end, frame_bits - crc1_end);
 }
 
 }  // namespace oskavi

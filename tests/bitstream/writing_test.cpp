@@ -74,6 +74,7 @@ TEST(CrcPatch, BothFrameRegionsCheckAtEveryRate) {
         const uint32_t bits_5_8 = ((words >> 1) + (words >> 3)) * 16;
         EXPECT_EQ(reference_crc(frame, 16, bits_5_8 - 16), 0) << kAc3Bitrates[i];
         EXPECT_EQ(reference_crc(frame, bits_5_8, words * 16 - bits_5_8), 0) << kAc3Bitrates[i];
+        EXPECT_EQ(reference_crc(frame, 16, words * 16 - 16), 0) << kAc3Bitrates[i];  // crc2's whole region
         auto again = frame;
         patch_frame_crcs(again, words);
         EXPECT_EQ(again, frame);  // the field is cleared before the syndrome is taken
