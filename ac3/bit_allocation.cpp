@@ -61,79 +61,49 @@ constexpr i32 kLowestDifference = -3072;
 constexpr i32 kHighestDifference = 3072 + 64 * 23;
 constexpr std::size_t kDifferenceCount = static_cast<std::size_t>(kHighestDifference - kLowestDifference + 1);
 
-constexpr std::array<int8_t, kDifferenceCount> make_latab_by_difference() {
-    std::array<int8_t, kDifferenceCount> table{};
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const i32 d = static_cast<i32>(i) + kLowestDifference;
-        table[i] = static_cast<int8_t>(a52::latab[static_cast<std::size_t>(std::min((d < 0 ? -d : d) >> 1, i32{255}))]);
-    }
-    return table;
-}
-
-constexpr std::array<int8_t, kDifferenceCount> kLatabByDifference = make_latab_by_difference();
-
-// max(a, b) + latab correction = b + (max(a - b, 0) + correction): the
-// bracket as one entry by difference, so that a log-add is a subtraction,
-// one lookup and an addition.
-constexpr std::array<int16_t, kDifferenceCount> make_log_add_by_difference() {
-    std::array<int16_t, kDifferenceCount> table{};
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const i32 d = static_cast<i32>(i) + kLowestDifference;
-        table[i] = static_cast<int16_t>(std::max(d, i32{0}) + kLatabByDifference[i]);
-    }
-    return table;
-}
-
-constexpr std::array<int16_t, kDifferenceCount> kLogAddByDifference = make_log_add_by_difference();
-
-// log_add for operands whose difference is known to lie in the table.
-// (Indexed from the entry of difference 0, which saves an add per log-add.)
-i32 log_add_bounded(i32 a, i32 b) {
-    const int16_t* by_difference = kLogAddByDifference.data() - kLowestDifference;
-    return b + by_difference[a - b];
-}
-
-// Runs of equal psd. With p the psd of each bin of a run and d = v - p for
-// the running log-add v before it, log_add(v, p) - p = max(d, 0) + latab
-// correction, a function of d alone; k steps of the run are that function
-// applied k times. kRunCorrection.added[k - 1][d - kLowestDifference] holds what
-// those k steps add above max(d, 0), so one lookup replaces k dependent ones.
-// Every intermediate difference stays inside the table's domain (the bounds
-// above hold after each step).
+// A log-add as a function of the difference: with d = v - p,
+// log_add(v, p) = p + max(d, 0) + latab correction = p + step(d). A run of k
+// bins of equal psd p is step applied k times, again a function of d alone,
+// so kLogAddByDifference[k - 1][d - kLowestDifference] holds what k steps
+// add to p and one lookup replaces k dependent log-adds. Every intermediate
+// difference stays inside the table's domain (the bounds above hold after
+// each step).
 constexpr std::size_t kLongestRun = 4;
 
-constexpr i32 run_step(i32 d) {
+constexpr i32 log_add_step(i32 d) {
     return std::max(d, i32{0}) + a52::latab[static_cast<std::size_t>(std::min((d < 0 ? -d : d) >> 1, i32{255}))];
 }
 
-struct RunCorrections {
-    std::array<std::array<uint8_t, kDifferenceCount>, kLongestRun> added{};
-    bool fit_a_byte = true;  // every correction lies in 0..255
+struct LogAddTables {
+    std::array<std::array<int16_t, kDifferenceCount>, kLongestRun> by_run{};
+    bool fit = true;  // every entry fits its 16 bits
 };
 
-constexpr RunCorrections make_run_corrections() {
-    RunCorrections table;
+constexpr LogAddTables make_log_add_tables() {
+    LogAddTables tables;
     for (std::size_t i = 0; i < kDifferenceCount; ++i) {
-        const i32 d = static_cast<i32>(i) + kLowestDifference;
-        i32 after = d;
+        i32 d = static_cast<i32>(i) + kLowestDifference;
         for (std::size_t k = 0; k < kLongestRun; ++k) {
-            after = run_step(after);
-            const i32 added = after - std::max(d, i32{0});
-            table.fit_a_byte = table.fit_a_byte && added >= 0 && added <= 255;
-            table.added[k][i] = static_cast<uint8_t>(added);
+            d = log_add_step(d);
+            tables.fit = tables.fit && d >= INT16_MIN && d <= INT16_MAX;
+            tables.by_run[k][i] = static_cast<int16_t>(d);
         }
     }
-    return table;
+    return tables;
 }
 
-constexpr RunCorrections kRunCorrection = make_run_corrections();
-static_assert(kRunCorrection.fit_a_byte);
+constexpr LogAddTables kLogAddByDifference = make_log_add_tables();
+static_assert(kLogAddByDifference.fit);
 
-// log_add(v, p) applied `count` (1..kLongestRun) times, for differences in the table.
+// log_add(v, p) applied `count` (1..kLongestRun) times, for differences in
+// the table. (Indexed from the entry of difference 0, which saves an add.)
 i32 log_add_run(i32 v, i32 p, uint32_t count) {
-    const i32 d = v - p;
-    return p + std::max(d, i32{0}) + kRunCorrection.added[count - 1][static_cast<std::size_t>(d - kLowestDifference)];
+    const int16_t* by_difference = kLogAddByDifference.by_run[count - 1].data() - kLowestDifference;
+    return p + by_difference[v - p];
 }
+
+// log_add for operands whose difference is known to lie in the table.
+i32 log_add_bounded(i32 a, i32 b) { return log_add_run(a, b, 1); }
 
 // Last bin (exclusive) of a band, clipped to the allocation range.
 uint32_t band_end(int band, uint32_t end) {
@@ -269,39 +239,50 @@ constexpr Run run_of(int band, uint32_t index) {
     return Run{};
 }
 
+// The running log-add of one wide band, kept in a local of pointer width:
+// no store can alias it, and it indexes the tables without a sign extension.
+using Chain = std::ptrdiff_t;
+constexpr int kWideBands = a52::kBandCount - kFirstWideBand;
+
+// log_add_run on chains.
+Chain log_add_chain_run(Chain v, Chain p, uint32_t count) {
+    const int16_t* by_difference = kLogAddByDifference.by_run[count - 1].data() - kLowestDifference;
+    return p + by_difference[v - p];
+}
+
 // Run `Index` of each wide band, the bands in turn: every round adds one
-// more run to each chain.
+// more run to each chain (chain[i] is band kFirstWideBand + i).
 template <uint32_t GroupSize, uint32_t Index, int... Lanes>
-[[gnu::always_inline]] inline void add_round(const i32* psd, i32* value, std::integer_sequence<int, Lanes...>) {
-    const auto add = [psd, value]<int Band>() {
-        constexpr Run run = run_of<GroupSize>(Band, Index);
-        if constexpr (run.count == 1) value[Band] = log_add_bounded(value[Band], psd[run.bin]);
-        if constexpr (run.count > 1) value[Band] = log_add_run(value[Band], psd[run.bin], run.count);
+[[gnu::always_inline]] inline void add_round(const i32* psd, Chain* chain, std::integer_sequence<int, Lanes...>) {
+    const auto add = [psd, chain]<int Lane>() {
+        constexpr Run run = run_of<GroupSize>(kFirstWideBand + Lane, Index);
+        if constexpr (run.count > 0) chain[Lane] = log_add_chain_run(chain[Lane], psd[run.bin], run.count);
     };
-    (add.template operator()<kFirstWideBand + Lanes>(), ...);
+    (add.template operator()<Lanes>(), ...);
 }
 
 template <uint32_t GroupSize, uint32_t... Indices>
-[[gnu::always_inline]] inline void add_rounds(const i32* psd, i32* value,
+[[gnu::always_inline]] inline void add_rounds(const i32* psd, Chain* chain,
                                               std::integer_sequence<uint32_t, Indices...>) {
-    (add_round<GroupSize, Indices>(psd, value, std::make_integer_sequence<int, a52::kBandCount - kFirstWideBand>()),
-     ...);
+    (add_round<GroupSize, Indices>(psd, chain, std::make_integer_sequence<int, kWideBands>()), ...);
 }
 
 // integrate_bands over [0, end) for a set of GroupSize-bin steps (see
 // exponent_step_end) with every exponent at most 24; psd[bin] must be valid
 // for every bin below kBinsPerBlock. Each band on its own is a latency-bound
 // chain of log-adds, so the chains of all 22 wide bands advance together,
-// one run of each per round, and the processor overlaps them. The bands beyond `end` are summed over whatever the padding
-// holds and ignored; a band cut by `end` is summed again over its bins
-// inside the range.
+// one run of each per round, and the processor overlaps them. The bands
+// beyond `end` are summed over whatever the padding holds and ignored; a
+// band cut by `end` is summed again over its bins inside the range.
 template <uint32_t GroupSize>
 void integrate_bands_from_zero(const i32* psd, uint32_t end, BandValues& bndpsd) {
     const int narrow = static_cast<int>(std::min<uint32_t>(end, kFirstWideBand));
     for (int band = 0; band < narrow; ++band) bndpsd[band] = psd[band];
     if (end <= static_cast<uint32_t>(kFirstWideBand)) return;
-    for (int band = kFirstWideBand; band < a52::kBandCount; ++band) bndpsd[band] = psd[a52::bndtab[band]];
-    add_rounds<GroupSize>(psd, bndpsd.data(), std::make_integer_sequence<uint32_t, kMostRuns>());
+    std::array<Chain, kWideBands> chain;
+    for (int i = 0; i < kWideBands; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + i]];
+    add_rounds<GroupSize>(psd, chain.data(), std::make_integer_sequence<uint32_t, kMostRuns>());
+    for (int i = 0; i < kWideBands; ++i) bndpsd[kFirstWideBand + i] = static_cast<i32>(chain[i]);
     const int last_band = a52::masktab[end - 1];
     if (band_end(last_band, end) < a52::bndtab[last_band] + a52::bndsz[last_band])
         bndpsd[last_band] = integrate_runs<GroupSize>(psd, a52::bndtab[last_band], end);
