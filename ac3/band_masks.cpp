@@ -75,25 +75,70 @@ OSKAVI_AVX2_INLINE void excite_lanes(const Lanes* b, int bndend, const LaneCodes
     for (int band = 22; band < bndend; ++band) excite[band] = leak_step(leaks, b[band], _mm256_setzero_si256(), c);
 }
 
+// The eight rows r[0..8) of an 8 x 8 block of 32-bit values become its
+// columns: afterwards r[k] holds element k of every former row.
+OSKAVI_AVX2_INLINE void transpose8(Lanes* r) {
+    Lanes t[8];
+    Lanes u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+        u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+        u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+        u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x20);
+        r[i + 4] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x31);
+    }
+}
+
+// Bands transposed eight at a time; the rest one lane at a time.
+constexpr int kWholeBlocks = a52::kBandCount / 8 * 8;
+
 OSKAVI_AVX2 void masks_avx2(std::span<const BandPsd> rows, int bndend, const BitAllocParams& p,
                             std::span<BandMask> masks) {
     const LaneCodes c{broadcast(a52::slowdec[p.sdcycod]), broadcast(a52::fastdec[p.fdcycod]),
                       broadcast(a52::slowgain[p.sgaincod]), broadcast(a52::fastgain[p.fgaincod]),
                       broadcast(a52::dbpbtab[p.dbpbcod])};
     // In: band by band across the rows (spare lanes repeat row 0).
+    std::array<const int32_t*, kMaskLanes> row;
+    for (std::size_t i = 0; i < kMaskLanes; ++i) row[i] = rows[i < rows.size() ? i : 0].data();
     Lanes b[a52::kBandCount + 1];
+    for (int band = 0; band < kWholeBlocks; band += 8) {
+        for (std::size_t i = 0; i < kMaskLanes; ++i)
+            b[band + i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row[i] + band));
+        transpose8(b + band);
+    }
     alignas(32) std::array<int32_t, kMaskLanes> lane;
-    for (int band = 0; band <= bndend; ++band) {
-        for (std::size_t i = 0; i < kMaskLanes; ++i) lane[i] = rows[i < rows.size() ? i : 0][band];
+    for (int band = kWholeBlocks; band <= a52::kBandCount; ++band) {
+        for (std::size_t i = 0; i < kMaskLanes; ++i) lane[i] = row[i][band];
         b[band] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lane.data()));
     }
     Lanes excite[a52::kBandCount];
     excite_lanes(b, bndend, c, excite);
-    for (int band = 0; band < bndend; ++band) {
+    Lanes mask[a52::kBandCount];
+    for (int band = 0; band < a52::kBandCount; ++band) {
+        if (band >= bndend) {
+            mask[band] = _mm256_setzero_si256();
+            continue;
+        }
         // Below dbknee the excitation rises by a quarter of the shortfall.
         const Lanes shortfall = _mm256_max_epi32(_mm256_sub_epi32(c.dbknee, b[band]), _mm256_setzero_si256());
         const Lanes raised = _mm256_add_epi32(excite[band], _mm256_srai_epi32(shortfall, 2));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lane.data()), _mm256_max_epi32(raised, broadcast(a52::hth[band])));
+        mask[band] = _mm256_max_epi32(raised, broadcast(a52::hth[band]));
+    }
+    // Out: back to one row per allocation.
+    for (int band = 0; band < kWholeBlocks; band += 8) {
+        transpose8(mask + band);
+        for (std::size_t i = 0; i < masks.size(); ++i)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(masks[i].data() + band), mask[band + i]);
+    }
+    for (int band = kWholeBlocks; band < a52::kBandCount; ++band) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lane.data()), mask[band]);
         for (std::size_t i = 0; i < masks.size(); ++i) masks[i][band] = lane[i];
     }
 }

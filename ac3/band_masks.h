@@ -22,8 +22,8 @@ using BandMask = std::array<int32_t, 50>;
 enum class MaskKernel { Fastest, Plain };
 
 // masks[i] = band_mask_from_psd(bndpsd[i], end, params) for every row, at
-// most kMaskLanes of them (the entries of bands beyond the range are left
-// as they are). Throws "invalid bit-allocation parameter" for codes out of
+// most kMaskLanes of them (the entries of bands beyond the range are
+// unspecified). Throws "invalid bit-allocation parameter" for codes out of
 // range and "invalid bit-allocation mantissa range" for an empty or too long
 // range or a row count above kMaskLanes or unequal to the masks'.
 void band_masks_from_psd(std::span<const BandPsd> bndpsd, uint32_t end, const BitAllocParams& params,
