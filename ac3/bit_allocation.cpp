@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ac3/bit_allocation_tables.h"
+#include "ac3/short_runs.h"
 
 namespace oskavi {
 namespace {
@@ -276,8 +277,8 @@ template <uint32_t GroupSize, uint32_t... Indices>
 // band cut by `end` is summed again over its bins inside the range.
 template <uint32_t GroupSize>
 void integrate_bands_from_zero(const i32* psd, uint32_t end, BandValues& bndpsd) {
-    const int narrow = static_cast<int>(std::min<uint32_t>(end, kFirstWideBand));
-    for (int band = 0; band < narrow; ++band) bndpsd[band] = psd[band];
+    // The one-bin bands (all of them: psd is valid beyond the range).
+    std::copy(psd, psd + kFirstWideBand, bndpsd.begin());
     if (end <= static_cast<uint32_t>(kFirstWideBand)) return;
     std::array<Chain, kWideBands> chain;
     for (int i = 0; i < kWideBands; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + i]];
@@ -421,7 +422,7 @@ int32_t stepped_band_psd(std::span<const uint8_t> exponents, uint32_t group_size
     }
     // The bands beyond the range are summed too (and then ignored): give
     // them a psd inside the log-add table's domain.
-    std::fill(psd.begin() + end, psd.end(), 0);
+    fill_short(psd.data() + end, psd.size() - end, i32{0});
     if (group_size == 1) {
         integrate_bands_from_zero<1>(psd.data(), end, bndpsd);
     } else if (group_size == 2) {

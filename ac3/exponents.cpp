@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "ac3/short_runs.h"
 #include "ac3/slew_limit.h"
 
 #if defined(__SSE2__)
@@ -157,7 +158,7 @@ void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered,
     const uint32_t bins = covered - 1;  // bins 1..covered-1
     uint8_t* out = exponents + 1;
     if (group_size == 1) {
-        std::copy(r.begin() + 1, r.begin() + 1 + bins, out);
+        copy_short(out, r.data() + 1, bins);
     } else if (group_size == 2) {
         expand_by<2>(r, bins, out);
     } else {
@@ -188,7 +189,7 @@ uint32_t shape_steps(std::span<const uint8_t> exponents, uint8_t strategy, uint3
     // step, or beyond the coded bins) stay 24.
     const uint32_t covered = std::min(steps * group_size + 1, coded_bins);
     expand_steps(r, group_size, covered, out);
-    std::fill(out + covered, out + kBinsPerBlock, kMaxExponent);
+    fill_short(out + covered, kBinsPerBlock - covered, kMaxExponent);
     return groups;
 }
 

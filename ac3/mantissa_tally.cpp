@@ -12,6 +12,7 @@
 #endif
 
 #include "ac3/bit_allocation_tables.h"
+#include "ac3/short_runs.h"
 
 namespace oskavi {
 namespace {
@@ -292,17 +293,24 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
         _mm256_storeu_si256(at, lanes);
         if (a52::bndsz[band] > 16) _mm256_storeu_si256(at + 1, lanes);
     }
-    std::fill(base.begin(), base.begin() + start, static_cast<int16_t>(kBaseLow));
-    std::fill(base.begin() + end, base.end(), static_cast<int16_t>(kBaseLow));
-    alignas(32) std::array<uint8_t, kBinsPerBlock> e{};
-    std::copy(exponents + start, exponents + end, e.begin() + start);
+    // Only the 32-bin steps from first_step to the one holding end - 1 are
+    // read: the bins of those steps outside the range get kBaseLow, and
+    // their exponents (zeros) do not matter.
+    const uint32_t first_step = start / 32 * 32;
+    const uint32_t last_step = (end - 1) / 32 * 32;
+    fill_short(base.data() + first_step, start - first_step, static_cast<int16_t>(kBaseLow));
+    fill_short(base.data() + end, last_step + 32 - end, static_cast<int16_t>(kBaseLow));
+    alignas(32) std::array<uint8_t, kBinsPerBlock> e;
+    const __m256i zero = _mm256_setzero_si256();
+    _mm256_store_si256(reinterpret_cast<__m256i*>(e.data() + first_step), zero);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(e.data() + last_step), zero);
+    copy_short(e.data() + start, exponents + start, end - start);
 
     __m256i bits = _mm256_setzero_si256();
     __m256i bap1 = _mm256_setzero_si256();
     __m256i bap2 = _mm256_setzero_si256();
     __m256i bap4 = _mm256_setzero_si256();
-    const __m256i zero = _mm256_setzero_si256();
-    for (uint32_t i = start / 32 * 32; i < end; i += 32) {
+    for (uint32_t i = first_step; i < end; i += 32) {
         const __m256i bap = bap_of(_mm256_packus_epi16(address16(e.data() + i, base.data() + i),
                                                        address16(e.data() + i + 16, base.data() + i + 16)));
         bits = _mm256_add_epi64(bits, _mm256_sad_epu8(_mm256_shuffle_epi8(row(kUngroupedWidths), bap), zero));

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 
+#include "ac3/short_runs.h"
 #include "platform/processor_features.h"
 
 #if defined(__SSE2__)
@@ -218,8 +219,8 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
     const std::size_t n = std::min(r.size(), kCapacity);  // at most 256 by contract
     const std::size_t padded = (n + 31) / 32 * 32;
     alignas(32) std::array<uint8_t, kCapacity> bytes;
-    std::copy_n(r.begin(), n, bytes.begin());
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.begin() + static_cast<std::ptrdiff_t>(padded), 255);
+    copy_short(bytes.data(), r.data(), n);
+    fill_short(bytes.data() + n, padded - n, uint8_t{255});
     __m256i carry = _mm256_set1_epi8(static_cast<char>(255));
     for (std::size_t i = 0; i < padded; i += 32) {
         __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i]));
@@ -230,7 +231,7 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
         carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
     }
     // The forward scan filled the padding with finite values: back to 255.
-    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.begin() + static_cast<std::ptrdiff_t>(padded), 255);
+    fill_short(bytes.data() + n, padded - n, uint8_t{255});
     carry = _mm256_set1_epi8(static_cast<char>(255));
     for (std::size_t i = padded; i > 0; i -= 32) {
         __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i - 32]));
@@ -239,7 +240,7 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i - 32]), x);
         carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
     }
-    std::copy_n(bytes.begin(), n, r.begin());
+    copy_short(r.data(), bytes.data(), n);
 }
 #endif
 
