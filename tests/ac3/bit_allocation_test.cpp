@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <functional>
 #include <random>
@@ -159,6 +160,70 @@ TEST(WriteMantissas, GroupsAreWrittenAtTheirFirstMemberAndCompletedWithZeroCodes
     const BitWriter two = write(Channel().add(2, 4));
     ASSERT_EQ(two.bit_count, 7u);
     EXPECT_EQ(bits_at(two.bytes, 0, 7), 112u);  // 25 * 4 + 5 * 2 + 2
+}
+
+// Whole blocks of random mantissas (every bap, runs long enough for the
+// vector paths, one to five channels, the writer not on a byte boundary)
+// against fields laid out one by one: a group of three bap 1 codes
+// (9a + 3b + c in 5 bits), three bap 2 codes (25a + 5b + c in 7 bits) or two
+// bap 4 codes (11a + b in 7 bits) goes where its first member stands, and an
+// incomplete group at the block's end is completed with the zero code.
+TEST(WriteMantissas, RandomBlocksMatchFieldByFieldLayout) {
+    std::mt19937 rng(77);
+    struct Group {
+        uint32_t members, radix, zero;
+    };
+    const std::array<Group, 5> groups{{{}, {3, 3, 1}, {3, 5, 2}, {}, {2, 11, 5}}};
+    for (int trial = 0; trial < 40; ++trial) {
+        std::vector<Channel> channels(1 + rng() % 5);
+        for (Channel& c : channels) {
+            const std::size_t n = rng() % 254;
+            for (std::size_t i = 0; i < n; ++i) {
+                c.baps.push_back(static_cast<uint8_t>(trial % 2 == 0 ? rng() % 16 : rng() % 6));
+                c.exponents.push_back(static_cast<uint8_t>(rng() % 25));
+                c.coefficients.push_back(std::ldexp(std::uniform_real_distribution<double>(-1.0, 1.0)(rng),
+                                                    -c.exponents.back()));
+            }
+        }
+        struct Field {
+            uint32_t value, width;
+        };
+        std::vector<Field> fields;
+        std::array<std::size_t, 5> open_at{};
+        std::array<uint32_t, 5> open_count{};
+        for (const Channel& c : channels) {
+            for (std::size_t i = 0; i < c.baps.size(); ++i) {
+                const uint8_t bap = c.baps[i];
+                const uint32_t code = quantise_mantissa(c.coefficients[i], c.exponents[i], bap);
+                if (bap != 1 && bap != 2 && bap != 4) {
+                    if (bap != 0) fields.push_back({code, mantissa_width(bap)});
+                    continue;
+                }
+                if (open_count[bap] == 0) {
+                    open_at[bap] = fields.size();
+                    fields.push_back({0, bap == 1 ? 5u : 7u});
+                }
+                fields[open_at[bap]].value = fields[open_at[bap]].value * groups[bap].radix + code;
+                if (++open_count[bap] == groups[bap].members) open_count[bap] = 0;
+            }
+        }
+        for (const uint8_t bap : {1, 2, 4}) {
+            for (; open_count[bap] != 0 && open_count[bap] < groups[bap].members; ++open_count[bap])
+                fields[open_at[bap]].value = fields[open_at[bap]].value * groups[bap].radix + groups[bap].zero;
+        }
+        BitWriter expected;
+        expected.write_bits(5, 3);
+        for (const Field& f : fields) {
+            for (uint32_t b = f.width; b-- > 0;) expected.write_bits((f.value >> b) & 1, 1);
+        }
+        std::vector<ChannelMantissas> records;
+        for (const Channel& c : channels) records.push_back(c.record());
+        BitWriter written;
+        written.write_bits(5, 3);
+        write_mantissas(written, records);
+        ASSERT_EQ(written.bit_count, expected.bit_count) << trial;
+        ASSERT_EQ(written.bytes, expected.bytes) << trial;
+    }
 }
 
 }  // namespace
