@@ -118,7 +118,7 @@ void write_allocation_codes(BitWriter& w) {
 }
 
 void write_exponent_groups(BitWriter& w, const ExponentSet& set) {
-    for (uint32_t g = 0; g < set.group_count; ++g) w.write_bits(set.group_codes[g], 7);
+    w.write_fields(std::span(set.group_codes).first(set.group_count), 7);
 }
 
 uint32_t coupling_band_count(const FramePlan& plan) {

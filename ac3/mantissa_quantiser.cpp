@@ -257,45 +257,6 @@ constexpr std::array<uint8_t, 16> make_opening_widths() {
 }
 constexpr std::array<uint8_t, 16> kOpeningWidth = make_opening_widths();
 
-// Concatenates fields (each value below 2^width, width at most 16) and hands
-// them to the writer in chunks: the same bits in the same order as writing
-// every field on its own. The first chunk brings the writer to a byte
-// boundary; every later one is a whole 32-bit word.
-class FieldPacker {
-public:
-    explicit FieldPacker(BitWriter& writer)
-        : writer_(writer), chunk_(writer.bit_count % 8 != 0 ? 8 - writer.bit_count % 8 : 32) {}
-
-    // A width-0 field (value 0) adds nothing.
-    void add(uint32_t value, uint32_t width) {
-        pending_ = (pending_ << width) | value;
-        pending_bits_ += width;
-        if (pending_bits_ >= chunk_) {
-            pending_bits_ -= chunk_;
-            const auto chunk = static_cast<uint32_t>(pending_ >> pending_bits_);
-            if (chunk_ == 32) {
-                writer_.write_word(chunk);
-            } else {
-                writer_.write_bits(chunk, chunk_);
-            }
-            chunk_ = 32;
-            pending_ &= (uint64_t{1} << pending_bits_) - 1;
-        }
-    }
-
-    void flush() {
-        writer_.write_bits(static_cast<uint32_t>(pending_), pending_bits_);
-        pending_ = 0;
-        pending_bits_ = 0;
-    }
-
-private:
-    BitWriter& writer_;
-    uint32_t chunk_;            // bits of the next chunk: 1..7 at first, then 32
-    uint64_t pending_ = 0;
-    uint32_t pending_bits_ = 0;  // below the chunk between calls
-};
-
 // The fields of one channel's mantissas, opened at slots slot.. of a block:
 // each slot's opening width, and the slots of bap 1, 2 and 4 (with their
 // group rule) appended to the grouped list from index `grouped`; returns the
@@ -441,9 +402,7 @@ void write_mantissas(BitWriter& writer, std::span<const ChannelMantissas> channe
             group.word = group.word * kGroupRules[r].radix + kGroupRules[r].zero_code;
         values[group.first] = group.word;
     }
-    FieldPacker fields(writer);
-    for (std::size_t i = 0; i < slot; ++i) fields.add(values[i], widths[i]);
-    fields.flush();
+    writer.write_fields(std::span(values).first(slot), std::span(widths).first(slot));
 }
 
 }  // namespace oskavi

@@ -51,6 +51,53 @@ TEST(BitWriter, FieldsReadBackAndCountingModeAgrees) {
     }
 }
 
+// Runs of fields written at once (both forms, runs of every length up to
+// the longest block, from every bit offset) give the bytes and count of
+// write_bits field by field, in counting mode too; a field wider than 16 bits
+// or a value above its width is refused with nothing written.
+TEST(BitWriter, FieldRunsEqualFieldByFieldWrites) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 300; ++trial) {
+        const uint32_t lead = rng() % 20;
+        std::vector<uint32_t> values(trial < 50 ? trial : rng() % 1300);
+        std::vector<uint8_t> widths(values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            widths[i] = static_cast<uint8_t>(rng() % 17);
+            values[i] = static_cast<uint32_t>(rng() & ((1u << widths[i]) - 1));
+        }
+        std::vector<uint8_t> codes(values.size());
+        for (auto& c : codes) c = static_cast<uint8_t>(rng() % 128);
+        for (const bool counting : {false, true}) {
+            BitWriter expected(0, counting);
+            BitWriter written(0, counting);
+            expected.write_bits(0x5A5A5 & ((1u << lead) - 1), lead);
+            written.write_bits(0x5A5A5 & ((1u << lead) - 1), lead);
+            for (std::size_t i = 0; i < values.size(); ++i) expected.write_bits(values[i], widths[i]);
+            for (const uint8_t code : codes) expected.write_bits(code, 7);
+            written.write_fields(values, widths);
+            written.write_fields(codes, 7);
+            ASSERT_EQ(written.bit_count, expected.bit_count) << trial;
+            ASSERT_EQ(written.bytes, expected.bytes) << trial;
+        }
+    }
+    for (const bool counting : {false, true}) {
+        BitWriter writer(0, counting);
+        writer.write_bits(5, 3);
+        const std::vector<uint8_t> before = writer.bytes;
+        const std::vector<uint32_t> values{1, 2, 8, 3};
+        EXPECT_EQ(test::error_of([&] { writer.write_fields(values, std::vector<uint8_t>{1, 2, 3, 2}); }),
+                  "BitWriter value does not fit field");
+        EXPECT_EQ(test::error_of([&] { writer.write_fields(values, std::vector<uint8_t>{1, 2, 17, 2}); }),
+                  "BitWriter value does not fit field");
+        EXPECT_EQ(test::error_of([&] { writer.write_fields(std::vector<uint8_t>{1, 200}, 7); }),
+                  "BitWriter value does not fit field");
+        EXPECT_EQ(test::error_of([&] { writer.write_fields(values, std::vector<uint8_t>{1, 2}); }),
+                  "BitWriter field count mismatch");
+        EXPECT_EQ(writer.bit_count, 3u);
+        EXPECT_EQ(writer.bytes, before);
+    }
+}
+
 // Straight bit-serial CRC-16 (0x8005, MSB first) used as the reference.
 uint16_t reference_crc(const std::vector<uint8_t>& bytes, uint64_t start, uint64_t count) {
     uint16_t c = 0;
