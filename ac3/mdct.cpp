@@ -29,10 +29,17 @@ Complex unit(double angle) { return {std::cos(angle), std::sin(angle)}; }
 // gives both halves of the output: Y[2k] = Re c[k] and Y[M-1-2k] = -Im c[k].
 // The output scale of the transform is folded into the post-twiddles (a
 // power of two, so exactly).
+// Real and imaginary parts apart, so that the twiddle loops run in vectors.
+template <int Points>
+struct Twiddles {
+    std::array<double, Points> re;
+    std::array<double, Points> im;
+};
+
 template <int Points>
 struct DctIvTables {
-    std::array<Complex, Points> pre_twiddles;   // e^{-i pi (4n+1) / (8 Points)}
-    std::array<Complex, Points> post_twiddles;  // scale * e^{-i pi k / (2 Points)}
+    Twiddles<Points> pre;   // e^{-i pi (4n+1) / (8 Points)}
+    Twiddles<Points> post;  // scale * e^{-i pi k / (2 Points)}
 };
 
 template <int Points>
@@ -42,9 +49,12 @@ DctIvTables<Points> build_dct_iv_tables(double scale) {
     DctIvTables<Points> tables{};
     for (int n = 0; n < Points; ++n) {
         const auto i = static_cast<std::size_t>(n);
-        tables.pre_twiddles[i] = unit(-pi * (4 * n + 1) / (4 * m_size));
+        const Complex pre = unit(-pi * (4 * n + 1) / (4 * m_size));
+        tables.pre.re[i] = pre.re;
+        tables.pre.im[i] = pre.im;
         const Complex post = unit(-pi * n / m_size);
-        tables.post_twiddles[i] = {scale * post.re, scale * post.im};
+        tables.post.re[i] = scale * post.re;
+        tables.post.im[i] = scale * post.im;
     }
     return tables;
 }
@@ -69,21 +79,27 @@ template <int Points, void (*Fft)(FftWork<Points>&) = fft_in_place<Points>>
                                                      const DctIvTables<Points>& tables) {
     const std::array<uint16_t, Points>& input_order = fft_input_order<Points>();
     constexpr std::size_t m_size = 2 * Points;
+    // v[n] times its pre-twiddle in natural order, then into the FFT's input order.
+    FftWork<Points> v;
+    for (std::size_t n = 0; n < Points; ++n) {
+        v.re[n] = r[2 * n];
+        v.im[n] = r[m_size - 1 - 2 * n];
+    }
+    FftWork<Points> twiddled;
+    for (std::size_t n = 0; n < Points; ++n) {
+        twiddled.re[n] = v.re[n] * tables.pre.re[n] - v.im[n] * tables.pre.im[n];
+        twiddled.im[n] = v.re[n] * tables.pre.im[n] + v.im[n] * tables.pre.re[n];
+    }
     FftWork<Points> z;
     for (std::size_t n = 0; n < Points; ++n) {
-        const Complex pre = tables.pre_twiddles[n];
-        const double vr = r[2 * n];
-        const double vi = r[m_size - 1 - 2 * n];
-        const std::size_t at = input_order[n];
-        z.re[at] = vr * pre.re - vi * pre.im;
-        z.im[at] = vr * pre.im + vi * pre.re;
+        z.re[input_order[n]] = twiddled.re[n];
+        z.im[input_order[n]] = twiddled.im[n];
     }
     Fft(z);
     FftWork<Points> c;
     for (std::size_t k = 0; k < Points; ++k) {
-        const Complex post = tables.post_twiddles[k];
-        c.re[k] = z.re[k] * post.re - z.im[k] * post.im;
-        c.im[k] = z.re[k] * post.im + z.im[k] * post.re;
+        c.re[k] = z.re[k] * tables.post.re[k] - z.im[k] * tables.post.im[k];
+        c.im[k] = z.re[k] * tables.post.im[k] + z.im[k] * tables.post.re[k];
     }
     return c;
 }
