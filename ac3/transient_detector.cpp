@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 #include "platform/processor_features.h"
 
@@ -207,31 +208,50 @@ OSKAVI_AVX2_INLINE void cascade_four(CascadeLanes& c, std::span<const TransientI
     cascade_step(c, _mm256_permute2f128_pd(odd01, odd23, 0x31));
 }
 
-OSKAVI_AVX2 std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
-    std::array<CascadeLanes, 2> lanes{};
-    std::array<SegmentPeaks, 8> peaks;
+template <std::size_t Groups>
+OSKAVI_AVX2_INLINE std::array<SegmentPeaks, 4 * Groups> filter_groups_avx2(std::span<const TransientInput> inputs) {
+    std::array<CascadeLanes, Groups> lanes{};
+    std::array<SegmentPeaks, 4 * Groups> peaks;
     for (std::size_t segment = 0; segment < 8; ++segment) {
         for (CascadeLanes& c : lanes) c.peak = _mm256_setzero_pd();
         for (std::size_t n = 64 * segment; n < 64 * segment + 64; n += 4) {
-            cascade_four(lanes[0], inputs, 0, n);
-            cascade_four(lanes[1], inputs, 4, n);
+            for (std::size_t g = 0; g < Groups; ++g) cascade_four(lanes[g], inputs, 4 * g, n);
         }
-        alignas(32) std::array<double, 8> segment_peaks;
-        _mm256_store_pd(segment_peaks.data(), lanes[0].peak);
-        _mm256_store_pd(segment_peaks.data() + 4, lanes[1].peak);
-        for (std::size_t l = 0; l < 8; ++l) peaks[l][segment] = segment_peaks[l];
+        alignas(32) std::array<double, 4 * Groups> segment_peaks;
+        for (std::size_t g = 0; g < Groups; ++g) _mm256_store_pd(segment_peaks.data() + 4 * g, lanes[g].peak);
+        for (std::size_t l = 0; l < 4 * Groups; ++l) peaks[l][segment] = segment_peaks[l];
     }
     return peaks;
+}
+
+// Eight lanes, or twelve: three groups keep the vector units busy where two
+// leave them waiting on the recursions, and a stereo frame's twelve inputs
+// then take one pass.
+OSKAVI_AVX2 std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
+    return filter_groups_avx2<2>(inputs);
+}
+
+OSKAVI_AVX2 std::array<SegmentPeaks, 12> filter_twelve_avx2(std::span<const TransientInput> inputs) {
+    return filter_groups_avx2<3>(inputs);
 }
 #else
 std::array<SegmentPeaks, 8> filter_eight_avx2(std::span<const TransientInput> inputs) {
     return filter_side_by_side<8>(inputs);
+}
+std::array<SegmentPeaks, 12> filter_twelve_avx2(std::span<const TransientInput> inputs) {
+    return filter_side_by_side<12>(inputs);
 }
 #endif
 
 template <std::size_t Lanes>
 void verdicts_from(const std::array<SegmentPeaks, Lanes>& peaks, std::span<bool> verdicts) {
     for (std::size_t l = 0; l < Lanes; ++l) verdicts[l] = hierarchical_verdict(peaks[l]);
+}
+
+template <std::size_t... I>
+std::array<TransientInput, sizeof...(I)> silent_lanes(const std::array<double, 512>& silence,
+                                                      std::index_sequence<I...>) {
+    return {((void)I, TransientInput(silence))...};
 }
 
 void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verdicts, bool vector_kernel) {
@@ -241,15 +261,16 @@ void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verd
         // silent lanes (whose verdicts are dropped), which costs no more
         // than the narrower kernels would.
         static constexpr std::array<double, 512> kSilentLane{};
-        while (inputs.size() - i >= 3) {
-            const std::size_t taken = std::min<std::size_t>(8, inputs.size() - i);
-            std::array<TransientInput, 8> lanes{kSilentLane, kSilentLane, kSilentLane, kSilentLane,
-                                                kSilentLane, kSilentLane, kSilentLane, kSilentLane};
+        const auto run = [&]<std::size_t Width>(auto kernel) {
+            const std::size_t taken = std::min<std::size_t>(Width, inputs.size() - i);
+            std::array<TransientInput, Width> lanes = silent_lanes(kSilentLane, std::make_index_sequence<Width>());
             std::copy_n(inputs.begin() + static_cast<std::ptrdiff_t>(i), taken, lanes.begin());
-            const std::array<SegmentPeaks, 8> peaks = filter_eight_avx2(lanes);
+            const std::array<SegmentPeaks, Width> peaks = kernel(lanes);
             for (std::size_t l = 0; l < taken; ++l) verdicts[i + l] = hierarchical_verdict(peaks[l]);
             i += taken;
-        }
+        };
+        while (inputs.size() - i >= 9) run.template operator()<12>(filter_twelve_avx2);
+        while (inputs.size() - i >= 3) run.template operator()<8>(filter_eight_avx2);
     }
     for (; i + 4 <= inputs.size(); i += 4) {
         verdicts_from(filter_side_by_side<4>(inputs.subspan(i, 4)), verdicts.subspan(i, 4));

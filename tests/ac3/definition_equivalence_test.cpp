@@ -276,13 +276,13 @@ TEST(DefinitionEquivalence, BatchedTransientDetectionMatchesOneByOne) {
     for (const auto& block : blocks) switched += detect_transient(block) ? 1 : 0;
     EXPECT_GT(switched, 2);
     EXPECT_LT(switched, 9);
-    // Every batch size, so that the eight-, four-, two- and one-at-a-time paths all
-    // meet every block.
-    for (std::size_t count = 1; count <= blocks.size(); ++count) {
+    // Every batch size up to a 5.1 frame's 30 inputs, so that the twelve-,
+    // eight-, four-, two- and one-at-a-time paths all meet every block.
+    for (std::size_t count = 1; count <= 30; ++count) {
         std::vector<TransientInput> inputs;
-        for (std::size_t b = 0; b < count; ++b) inputs.emplace_back(blocks[blocks.size() - count + b]);
-        std::array<bool, 16> flags{};
-        std::array<bool, 16> plain_flags{};
+        for (std::size_t b = 0; b < count; ++b) inputs.emplace_back(blocks[(b + count) % blocks.size()]);
+        std::array<bool, 32> flags{};
+        std::array<bool, 32> plain_flags{};
         detect_transients(inputs, std::span<bool>(flags.data(), count));
         detect_transients_plain(inputs, std::span<bool>(plain_flags.data(), count));
         for (std::size_t b = 0; b < count; ++b) {
