@@ -35,6 +35,23 @@ double coded_sample(float s) {
     return static_cast<double>(s);
 }
 
+// x[i] = at[i * stride] as doubles; the common strides are known to the
+// compiler, so that it can convert them in vectors.
+template <std::size_t Stride>
+void convert_with_stride(const float* at, std::span<double> x) {
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(at[i * Stride]);
+}
+
+void convert_channel(const float* at, std::size_t stride, std::span<double> x) {
+    switch (stride) {
+        case 1: return convert_with_stride<1>(at, x);
+        case 2: return convert_with_stride<2>(at, x);
+        case 6: return convert_with_stride<6>(at, x);
+        default:
+            for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(at[i * stride]);
+    }
+}
+
 // x.size() samples of one channel from first_frame on, 0.0 outside the source.
 void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::span<double> x) {
     const int64_t frames = static_cast<int64_t>(source.frame_count());
@@ -47,7 +64,7 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::
         // it is converted again sample by sample. x - x is 0.0 for a finite
         // x and NaN otherwise, so the four running sums stay exactly 0.0
         // when every sample is finite (and take no branch per sample).
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(at[i * stride]);
+        convert_channel(at, stride, x);
         std::array<double, 4> probe{};
         for (std::size_t i = 0; i < x.size(); i += 4) {
             for (std::size_t k = 0; k < 4; ++k) probe[k] += x[i + k] - x[i + k];
