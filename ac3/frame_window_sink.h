@@ -3,6 +3,7 @@
 // hands one FrameWindow (256 frames of history followed by the new ones) to
 // an OrderedFrameEncoder, which appends the frames to the output in order.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -25,16 +26,22 @@ public:
     void finish();
 
     uint64_t frames_written() const { return encoder_.frames_written(); }
-    // 4 * (history + pending + one window) floats, at allocated sizes: the
-    // assembler's own buffers, not the windows in flight to the encoder.
+    // 4 * (history + pending + one window) floats: the assembler's working
+    // set as a history, a pending and a window buffer, not the windows in
+    // flight to the encoder. (The new frames go straight into the window
+    // after its history, but the figure stays that of the three buffers.)
     uint32_t workspace_bytes() const;
 
 private:
+    std::size_t history_floats() const;
+    std::size_t window_floats() const;
+
     uint32_t channels_;
     ChannelLayout layout_;
     DynamicRangeTracker drc_;  // runs in frame order, ahead of each frame's encode
-    std::vector<float> history_;  // last 256 frames of the previous window
-    std::vector<float> pending_;  // up to 1536 new frames
+    // The window being filled: the last 256 frames of the previous window,
+    // then up to 1536 new frames.
+    std::vector<float> window_;
     OrderedFrameEncoder encoder_;
 };
 

@@ -59,14 +59,11 @@ void PostStage::process_frames(std::span<const float> frames) {
     stats_.lfe_peak = lfe_level_.peak;
     stats_.lfe_energy = lfe_level_.energy;
     stats_.frames += count;
+    // The run goes to the sink as it is, after any frames process() batched:
+    // the sink gathers its frames anyway.
     if (sink_ == nullptr) return;
-    while (!frames.empty()) {
-        const std::size_t take = std::min(frames.size(), batch_.size() - batched_);
-        std::copy_n(frames.begin(), take, batch_.begin() + static_cast<std::ptrdiff_t>(batched_));
-        batched_ += take;
-        frames = frames.subspan(take);
-        if (batched_ == batch_.size()) flush();
-    }
+    flush();
+    sink_->push(frames);
 }
 
 void PostStage::flush() {
