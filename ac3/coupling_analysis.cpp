@@ -2,6 +2,7 @@
 // rematrixing and the blocks' coupling data.
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 
 #include "ac3/coupling.h"
@@ -140,10 +141,11 @@ void mark_coordinate_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
 CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
                                            uint32_t bitrate_kbps, bool coordinate_reuse) {
     CouplingPlan decided;
-    CouplingTrial trial;
+    // A trial holds six blocks of coefficients: made only when coupling is tried.
+    std::optional<CouplingTrial> trial;
     if (plan.in_use && !any_block_switched(blocks) && channels_correlated(blocks, plan)) {
         trial = couple_frame(blocks, plan);
-        if (rebuild_error_acceptable(trial) && bands_coherent(trial) && channels_distinct(trial, bitrate_kbps)) {
+        if (rebuild_error_acceptable(*trial) && bands_coherent(*trial) && channels_distinct(*trial, bitrate_kbps)) {
             decided = plan;
         }
     }
@@ -154,7 +156,7 @@ CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<
     // Rematrixing stops at the coupling start, so the trial coupling of the
     // untouched coupling range is the final one.
     for (int b = 0; b < kBlocksPerFrame; ++b) {
-        CoupledBlock& coupled = trial.coupled[b];
+        CoupledBlock& coupled = trial->coupled[b];
         BlockAnalysis& block = blocks[b];
         block.cpl_coefficients = coupled.coefficients;
         block.cpl_raw_exponents = raw_exponents(block.cpl_coefficients);
