@@ -86,17 +86,21 @@ template <int Points, int Half>
     }
 }
 
-// The stages of sizes 2 and 4 at once: their twiddles are 1 and -i, so each
-// group of four is a radix-4 butterfly of additions only.
+// The stages of sizes 2 and 4 at once, reading x in bit-reversed order
+// (position p of the work array takes x[order[p]]): their twiddles are 1
+// and -i, so each group of four is a radix-4 butterfly of additions only.
 template <int Points>
-[[gnu::always_inline]] inline void fft_first_stages(FftWork<Points>& z) {
+[[gnu::always_inline]] inline void fft_first_stages(const FftWork<Points>& x, FftWork<Points>& z) {
+    static constexpr std::array<uint16_t, Points> order =
+        bit_reversal_order<std::countr_zero(unsigned{Points}), Points>();
     for (std::size_t base = 0; base < Points; base += 4) {
+        const std::size_t i0 = order[base], i1 = order[base + 1], i2 = order[base + 2], i3 = order[base + 3];
         double* re = z.re.data() + base;
         double* im = z.im.data() + base;
-        const double s0r = re[0] + re[1], s0i = im[0] + im[1];
-        const double d0r = re[0] - re[1], d0i = im[0] - im[1];
-        const double s1r = re[2] + re[3], s1i = im[2] + im[3];
-        const double d1r = re[2] - re[3], d1i = im[2] - im[3];
+        const double s0r = x.re[i0] + x.re[i1], s0i = x.im[i0] + x.im[i1];
+        const double d0r = x.re[i0] - x.re[i1], d0i = x.im[i0] - x.im[i1];
+        const double s1r = x.re[i2] + x.re[i3], s1i = x.im[i2] + x.im[i3];
+        const double d1r = x.re[i2] - x.re[i3], d1i = x.im[i2] - x.im[i3];
         // -i * (d1r + i d1i) = d1i - i d1r
         re[0] = s0r + s1r;
         im[0] = s0i + s1i;
@@ -117,54 +121,46 @@ template <int Points, int Half = 4>
 }
 
 template <int Points>
-[[gnu::always_inline]] inline void fft_body(FftWork<Points>& z) {
-    fft_first_stages<Points>(z);
+[[gnu::always_inline]] inline void fft_body(const FftWork<Points>& x, FftWork<Points>& z) {
+    fft_first_stages<Points>(x, z);
     fft_butterflies<Points>(z, twiddles<Points>());
 }
 
-// The same code compiled twice (fft_in_place_plain below is the other):
-// for any x86-64 processor, and for AVX2 processors, whose four-wide vectors do each element's arithmetic in the
-// same order (and nothing is contracted into a fused multiply-add), so both
-// give the same bits.
+// The same code compiled twice (fft_plain below is the other): for any
+// x86-64 processor, and for AVX2 processors, whose four-wide vectors do each
+// element's arithmetic in the same order (and nothing is contracted into a
+// fused multiply-add), so both give the same bits.
 #if OSKAVI_AVX2_KERNELS
 template <int Points>
-OSKAVI_AVX2 void fft_avx2(FftWork<Points>& z) {
-    fft_body<Points>(z);
+OSKAVI_AVX2 void fft_avx2(const FftWork<Points>& x, FftWork<Points>& z) {
+    fft_body<Points>(x, z);
 }
 #else
 template <int Points>
-void fft_avx2(FftWork<Points>& z) {
-    fft_body<Points>(z);
+void fft_avx2(const FftWork<Points>& x, FftWork<Points>& z) {
+    fft_body<Points>(x, z);
 }
 #endif
 
 }  // namespace
 
 template <int Points>
-const std::array<uint16_t, Points>& fft_input_order() {
-    static constexpr std::array<uint16_t, Points> order = bit_reversal_order<std::countr_zero(unsigned{Points}), Points>();
-    return order;
-}
-
-template <int Points>
-void fft_in_place(FftWork<Points>& z) {
+void fft(const FftWork<Points>& x, FftWork<Points>& z) {
     if (processor_has_avx2()) {
-        fft_avx2<Points>(z);
+        fft_avx2<Points>(x, z);
     } else {
-        fft_in_place_plain<Points>(z);
+        fft_plain<Points>(x, z);
     }
 }
 
 template <int Points>
-void fft_in_place_plain(FftWork<Points>& z) {
-    fft_body<Points>(z);
+void fft_plain(const FftWork<Points>& x, FftWork<Points>& z) {
+    fft_body<Points>(x, z);
 }
 
-template const std::array<uint16_t, 64>& fft_input_order<64>();
-template const std::array<uint16_t, 128>& fft_input_order<128>();
-template void fft_in_place<64>(FftWork<64>& z);
-template void fft_in_place<128>(FftWork<128>& z);
-template void fft_in_place_plain<64>(FftWork<64>& z);
-template void fft_in_place_plain<128>(FftWork<128>& z);
+template void fft<64>(const FftWork<64>& x, FftWork<64>& z);
+template void fft<128>(const FftWork<128>& x, FftWork<128>& z);
+template void fft_plain<64>(const FftWork<64>& x, FftWork<64>& z);
+template void fft_plain<128>(const FftWork<128>& x, FftWork<128>& z);
 
 }  // namespace oskavi

@@ -74,34 +74,35 @@ const DctIvTables<64>& short_tables() {
 
 // c[k] of the DCT-IV of r (see DctIvTables), scale included; Y[2k] is its
 // real part and Y[M-1-2k] minus its imaginary part.
-template <int Points, void (*Fft)(FftWork<Points>&) = fft_in_place<Points>>
-[[gnu::always_inline]] inline FftWork<Points> dct_iv(const std::array<double, 2 * Points>& r,
-                                                     const DctIvTables<Points>& tables) {
-    const std::array<uint16_t, Points>& input_order = fft_input_order<Points>();
-    constexpr std::size_t m_size = 2 * Points;
-    // v[n] times its pre-twiddle in natural order, then into the FFT's input order.
-    FftWork<Points> v;
-    for (std::size_t n = 0; n < Points; ++n) {
-        v.re[n] = r[2 * n];
-        v.im[n] = r[m_size - 1 - 2 * n];
-    }
+// The same from v[n] = r[2n] + i r[M-1-2n] itself.
+template <int Points, void (*Fft)(const FftWork<Points>&, FftWork<Points>&) = fft<Points>>
+[[gnu::always_inline]] inline FftWork<Points> dct_iv_of_pairs(const FftWork<Points>& v,
+                                                              const DctIvTables<Points>& tables) {
     FftWork<Points> twiddled;
     for (std::size_t n = 0; n < Points; ++n) {
         twiddled.re[n] = v.re[n] * tables.pre.re[n] - v.im[n] * tables.pre.im[n];
         twiddled.im[n] = v.re[n] * tables.pre.im[n] + v.im[n] * tables.pre.re[n];
     }
     FftWork<Points> z;
-    for (std::size_t n = 0; n < Points; ++n) {
-        z.re[input_order[n]] = twiddled.re[n];
-        z.im[input_order[n]] = twiddled.im[n];
-    }
-    Fft(z);
+    Fft(twiddled, z);
     FftWork<Points> c;
     for (std::size_t k = 0; k < Points; ++k) {
         c.re[k] = z.re[k] * tables.post.re[k] - z.im[k] * tables.post.im[k];
         c.im[k] = z.re[k] * tables.post.im[k] + z.im[k] * tables.post.re[k];
     }
     return c;
+}
+
+template <int Points, void (*Fft)(const FftWork<Points>&, FftWork<Points>&) = fft<Points>>
+[[gnu::always_inline]] inline FftWork<Points> dct_iv(const std::array<double, 2 * Points>& r,
+                                                     const DctIvTables<Points>& tables) {
+    constexpr std::size_t m_size = 2 * Points;
+    FftWork<Points> v;
+    for (std::size_t n = 0; n < Points; ++n) {
+        v.re[n] = r[2 * n];
+        v.im[n] = r[m_size - 1 - 2 * n];
+    }
+    return dct_iv_of_pairs<Points, Fft>(v, tables);
 }
 
 // w[n] of the full 512-point window as one table.
@@ -120,17 +121,24 @@ std::array<double, 256> window_half(MdctInput samples, int half) {
     return s;
 }
 
-template <void (*Fft)(FftWork<128>&)>
+template <void (*Fft)(const FftWork<128>&, FftWork<128>&)>
 [[gnu::always_inline]] inline MdctOutput long_transform(MdctInput samples) {
-    std::array<double, 512> xw;
-    for (std::size_t n = 0; n < 512; ++n) xw[n] = kFullWindow[n] * samples[n];
-    // Fold the 512 windowed samples into the 256 inputs of a DCT-IV.
-    std::array<double, 256> u;
-    for (std::size_t n = 0; n < 128; ++n) {
-        u[n] = -xw[383 - n] - xw[384 + n];
-        u[128 + n] = xw[n] - xw[255 - n];
+    // The 512 samples are windowed (xw[i] = w[i] x[i]) and folded into the
+    // 256 inputs of a DCT-IV, u[n] = -xw[383 - n] - xw[384 + n] and
+    // u[128 + n] = xw[n] - xw[255 - n] (n < 128), which go in pairs
+    // v[n] = u[2n] + i u[255 - 2n]. Each pair is made here straight from its
+    // four samples, every product and difference as written above.
+    const auto xw = [samples](std::size_t i) { return kFullWindow[i] * samples[i]; };
+    FftWork<128> v;
+    for (std::size_t n = 0; n < 64; ++n) {
+        v.re[n] = -xw(383 - 2 * n) - xw(384 + 2 * n);  // u[2n]
+        v.im[n] = xw(127 - 2 * n) - xw(128 + 2 * n);   // u[128 + (127 - 2n)]
     }
-    const FftWork<128> c = dct_iv<128, Fft>(u, long_tables());
+    for (std::size_t n = 64; n < 128; ++n) {
+        v.re[n] = xw(2 * n - 128) - xw(383 - 2 * n);   // u[128 + (2n - 128)]
+        v.im[n] = -xw(128 + 2 * n) - xw(639 - 2 * n);  // u[255 - 2n]
+    }
+    const FftWork<128> c = dct_iv_of_pairs<128, Fft>(v, long_tables());
     MdctOutput out;
     for (std::size_t k = 0; k < 128; ++k) {
         out[2 * k] = c.re[k];
@@ -145,9 +153,9 @@ template <void (*Fft)(FftWork<128>&)>
 // same order (and nothing is contracted into a fused multiply-add), so both
 // give the same bits.
 #if OSKAVI_AVX2_KERNELS
-OSKAVI_AVX2 MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft_in_place<128>>(samples); }
+OSKAVI_AVX2 MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft<128>>(samples); }
 #else
-MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft_in_place<128>>(samples); }
+MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft<128>>(samples); }
 #endif
 
 }  // namespace
@@ -164,7 +172,7 @@ MdctOutput mdct_long_fast(MdctInput samples) {
     return processor_has_avx2() ? long_transform_avx2(samples) : mdct_long_fast_plain(samples);
 }
 
-MdctOutput mdct_long_fast_plain(MdctInput samples) { return long_transform<fft_in_place_plain<128>>(samples); }
+MdctOutput mdct_long_fast_plain(MdctInput samples) { return long_transform<fft_plain<128>>(samples); }
 
 MdctOutput mdct_short_pair_fast(MdctInput samples) {
     const DctIvTables<64>& tables = short_tables();
