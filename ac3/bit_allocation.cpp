@@ -65,7 +65,7 @@ constexpr std::size_t kDifferenceCount = static_cast<std::size_t>(kHighestDiffer
 // A log-add as a function of the difference: with d = v - p,
 // log_add(v, p) = p + max(d, 0) + latab correction = p + step(d). A run of k
 // bins of equal psd p is step applied k times, again a function of d alone,
-// so kLogAddByDifference[k - 1][d - kLowestDifference] holds what k steps
+// so kLogAddByDifference.by_run[k - 1][d - kLowestDifference] holds what k steps
 // add to p and one lookup replaces k dependent log-adds. Every intermediate
 // difference stays inside the table's domain (the bounds above hold after
 // each step).
@@ -98,7 +98,9 @@ static_assert(kLogAddByDifference.fit);
 
 // log_add(v, p) applied `count` (1..kLongestRun) times, for differences in
 // the table. (Indexed from the entry of difference 0, which saves an add.)
-i32 log_add_run(i32 v, i32 p, uint32_t count) {
+// Int is i32, or a wider type where the operands are kept wide.
+template <typename Int>
+Int log_add_run(Int v, Int p, uint32_t count) {
     const int16_t* by_difference = kLogAddByDifference.by_run[count - 1].data() - kLowestDifference;
     return p + by_difference[v - p];
 }
@@ -245,19 +247,13 @@ constexpr Run run_of(int band, uint32_t index) {
 using Chain = std::ptrdiff_t;
 constexpr int kWideBands = a52::kBandCount - kFirstWideBand;
 
-// log_add_run on chains.
-Chain log_add_chain_run(Chain v, Chain p, uint32_t count) {
-    const int16_t* by_difference = kLogAddByDifference.by_run[count - 1].data() - kLowestDifference;
-    return p + by_difference[v - p];
-}
-
 // Run `Index` of each wide band, the bands in turn: every round adds one
 // more run to each chain (chain[i] is band kFirstWideBand + i).
 template <uint32_t GroupSize, uint32_t Index, int... Lanes>
 [[gnu::always_inline]] inline void add_round(const i32* psd, Chain* chain, std::integer_sequence<int, Lanes...>) {
     const auto add = [psd, chain]<int Lane>() {
         constexpr Run run = run_of<GroupSize>(kFirstWideBand + Lane, Index);
-        if constexpr (run.count > 0) chain[Lane] = log_add_chain_run(chain[Lane], psd[run.bin], run.count);
+        if constexpr (run.count > 0) chain[Lane] = log_add_run<Chain>(chain[Lane], psd[run.bin], run.count);
     };
     (add.template operator()<Lanes>(), ...);
 }

@@ -70,21 +70,9 @@ public:
         : n_(plan.endmant[channel]) {
         params_.csnroffst = kCostCsnroffst;
         params_.fsnroffst = plan.fsnroffst[channel];
-        const double flatness = plan.flatness[channel];
-        for (int first = 0; first < kBlocksPerFrame; ++first) {
-            if (!all_runs && first > 0) break;
-            ExponentRow minima;
-            minima.fill(24);
-            bool switched = false;
-            for (int end = first + 1; end <= kBlocksPerFrame; ++end) {
-                const RawExponents& raw = blocks[end - 1].raw_exponents[channel];
-                for (uint32_t k = 0; k < n_; ++k) minima[k] = std::min(minima[k], raw[k]);
-                switched = switched || blocks[end - 1].blksw[channel] != 0;
-                if (!all_runs && end < kBlocksPerFrame) continue;
-                for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
-                    if (strategy_tried(strategy, switched, flatness)) add(first, end, strategy, minima);
-                }
-            }
+        const int last_first = all_runs ? kBlocksPerFrame - 1 : 0;
+        for (int first = 0; first <= last_first; ++first) {
+            add_runs_from(blocks, channel, plan.flatness[channel], first, all_runs ? first + 1 : kBlocksPerFrame);
         }
         cost_waiting();
     }
@@ -92,6 +80,24 @@ public:
     const ExponentCandidate& get(int first, int end) const { return table_[first][end]; }
 
 private:
+    // The runs [first, end) for end from first_end to 6, each set's minima
+    // the previous run's with one more block.
+    void add_runs_from(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, double flatness,
+                       int first, int first_end) {
+        ExponentRow minima;
+        minima.fill(24);
+        bool switched = false;
+        for (int end = first + 1; end <= kBlocksPerFrame; ++end) {
+            const RawExponents& raw = blocks[end - 1].raw_exponents[channel];
+            for (uint32_t k = 0; k < n_; ++k) minima[k] = std::min(minima[k], raw[k]);
+            switched = switched || blocks[end - 1].blksw[channel] != 0;
+            if (end < first_end) continue;
+            for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
+                if (strategy_tried(strategy, switched, flatness)) add(first, end, strategy, minima);
+            }
+        }
+    }
+
     struct Waiting {
         int first = 0;
         int end = 0;
