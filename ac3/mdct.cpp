@@ -8,6 +8,10 @@
 #include "ac3/mdct_window.h"
 #include "platform/processor_features.h"
 
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
+#endif
+
 namespace oskavi {
 
 namespace {
@@ -121,15 +125,13 @@ std::array<double, 256> window_half(MdctInput samples, int half) {
     return s;
 }
 
-template <void (*Fft)(const FftWork<128>&, FftWork<128>&)>
-[[gnu::always_inline]] inline MdctOutput long_transform(MdctInput samples) {
-    // The 512 samples are windowed (xw[i] = w[i] x[i]) and folded into the
-    // 256 inputs of a DCT-IV, u[n] = -xw[383 - n] - xw[384 + n] and
-    // u[128 + n] = xw[n] - xw[255 - n] (n < 128), which go in pairs
-    // v[n] = u[2n] + i u[255 - 2n]. Each pair is made here straight from its
-    // four samples, every product and difference as written above.
+// The 512 samples are windowed (xw[i] = w[i] x[i]) and folded into the 256
+// inputs of the long transform's DCT-IV, u[n] = -xw[383 - n] - xw[384 + n]
+// and u[128 + n] = xw[n] - xw[255 - n] (n < 128), which go in pairs
+// v[n] = u[2n] + i u[255 - 2n]. Each pair is made straight from its four
+// windowed samples, every product and difference as written here.
+[[gnu::always_inline]] inline void pairs_from_samples(MdctInput samples, FftWork<128>& v) {
     const auto xw = [samples](std::size_t i) { return kFullWindow[i] * samples[i]; };
-    FftWork<128> v;
     for (std::size_t n = 0; n < 64; ++n) {
         v.re[n] = -xw(383 - 2 * n) - xw(384 + 2 * n);  // u[2n]
         v.im[n] = xw(127 - 2 * n) - xw(128 + 2 * n);   // u[128 + (127 - 2n)]
@@ -138,6 +140,51 @@ template <void (*Fft)(const FftWork<128>&, FftWork<128>&)>
         v.re[n] = xw(2 * n - 128) - xw(383 - 2 * n);   // u[128 + (2n - 128)]
         v.im[n] = -xw(128 + 2 * n) - xw(639 - 2 * n);  // u[255 - 2n]
     }
+}
+
+#if OSKAVI_AVX2_KERNELS
+// p[0], p[2], p[4], p[6].
+OSKAVI_AVX2_INLINE __m256d even_four(const double* p) {
+    return _mm256_permute4x64_pd(_mm256_unpacklo_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)), 0xD8);
+}
+
+// p[7], p[5], p[3], p[1].
+OSKAVI_AVX2_INLINE __m256d odd_four_reversed(const double* p) {
+    return _mm256_permute4x64_pd(_mm256_unpackhi_pd(_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)), 0x27);
+}
+
+// pairs_from_samples four pairs at a time: all 512 products first, then the
+// even and odd ones picked out by shuffles (the same products and
+// differences, -a - b as (-a) - b).
+OSKAVI_AVX2 void pairs_from_samples_avx2(MdctInput samples, FftWork<128>& v) {
+    alignas(32) std::array<double, 512> xw;
+    for (std::size_t i = 0; i < 512; i += 4) {
+        _mm256_store_pd(xw.data() + i,
+                        _mm256_mul_pd(_mm256_loadu_pd(kFullWindow.data() + i), _mm256_loadu_pd(samples.data() + i)));
+    }
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const double* x = xw.data();
+    for (std::size_t n = 0; n < 64; n += 4) {
+        const std::size_t m = 2 * n;
+        const __m256d re = _mm256_sub_pd(_mm256_xor_pd(odd_four_reversed(x + 376 - m), sign), even_four(x + 384 + m));
+        const __m256d im = _mm256_sub_pd(odd_four_reversed(x + 120 - m), even_four(x + 128 + m));
+        _mm256_storeu_pd(v.re.data() + n, re);
+        _mm256_storeu_pd(v.im.data() + n, im);
+    }
+    for (std::size_t n = 64; n < 128; n += 4) {
+        const std::size_t m = 2 * n;
+        const __m256d re = _mm256_sub_pd(even_four(x + m - 128), odd_four_reversed(x + 376 - m));
+        const __m256d im = _mm256_sub_pd(_mm256_xor_pd(even_four(x + 128 + m), sign), odd_four_reversed(x + 632 - m));
+        _mm256_storeu_pd(v.re.data() + n, re);
+        _mm256_storeu_pd(v.im.data() + n, im);
+    }
+}
+#endif
+
+template <void (*Fft)(const FftWork<128>&, FftWork<128>&), void (*MakePairs)(MdctInput, FftWork<128>&)>
+[[gnu::always_inline]] inline MdctOutput long_transform(MdctInput samples) {
+    FftWork<128> v;
+    MakePairs(samples, v);
     const FftWork<128> c = dct_iv_of_pairs<128, Fft>(v, long_tables());
     MdctOutput out;
     for (std::size_t k = 0; k < 128; ++k) {
@@ -153,9 +200,11 @@ template <void (*Fft)(const FftWork<128>&, FftWork<128>&)>
 // same order (and nothing is contracted into a fused multiply-add), so both
 // give the same bits.
 #if OSKAVI_AVX2_KERNELS
-OSKAVI_AVX2 MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft<128>>(samples); }
+OSKAVI_AVX2 MdctOutput long_transform_avx2(MdctInput samples) {
+    return long_transform<fft<128>, pairs_from_samples_avx2>(samples);
+}
 #else
-MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft<128>>(samples); }
+MdctOutput long_transform_avx2(MdctInput samples) { return long_transform<fft<128>, pairs_from_samples>(samples); }
 #endif
 
 }  // namespace
@@ -172,7 +221,9 @@ MdctOutput mdct_long_fast(MdctInput samples) {
     return processor_has_avx2() ? long_transform_avx2(samples) : mdct_long_fast_plain(samples);
 }
 
-MdctOutput mdct_long_fast_plain(MdctInput samples) { return long_transform<fft_plain<128>>(samples); }
+MdctOutput mdct_long_fast_plain(MdctInput samples) {
+    return long_transform<fft_plain<128>, pairs_from_samples>(samples);
+}
 
 MdctOutput mdct_short_pair_fast(MdctInput samples) {
     const DctIvTables<64>& tables = short_tables();
