@@ -149,7 +149,8 @@ void check_masking(std::span<const BandPsd> rows, uint32_t end, const BitAllocPa
         p.csnroffst > 63 || p.fsnroffst > 15) {
         throw std::runtime_error("invalid bit-allocation parameter");
     }
-    if (end == 0 || end > static_cast<uint32_t>(kMaxCodedBins) || rows.size() > kMaskLanes || rows.size() != masks.size())
+    const bool range_ok = end != 0 && end <= static_cast<uint32_t>(kMaxCodedBins);
+    if (!range_ok || rows.size() > kMaskLanes || rows.size() != masks.size())
         throw std::runtime_error("invalid bit-allocation mantissa range");
 }
 

@@ -7,6 +7,10 @@
 
 #include "platform/processor_features.h"
 
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
+#endif
+
 namespace oskavi {
 
 namespace {
@@ -129,11 +133,59 @@ template <int Points>
 // The same code compiled twice (fft_plain below is the other): for any
 // x86-64 processor, and for AVX2 processors, whose four-wide vectors do each
 // element's arithmetic in the same order (and nothing is contracted into a
-// fused multiply-add), so both give the same bits.
+// fused multiply-add), so both give the same bits. The AVX2 build does the
+// first two stages with explicit vectors.
 #if OSKAVI_AVX2_KERNELS
+// A 4 x 4 block of doubles, rows r[0..4) becoming its columns.
+OSKAVI_AVX2_INLINE void transpose4(__m256d* r) {
+    const __m256d t0 = _mm256_unpacklo_pd(r[0], r[1]);
+    const __m256d t1 = _mm256_unpackhi_pd(r[0], r[1]);
+    const __m256d t2 = _mm256_unpacklo_pd(r[2], r[3]);
+    const __m256d t3 = _mm256_unpackhi_pd(r[2], r[3]);
+    r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+    r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+    r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+    r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+// fft_first_stages four groups at a time, the same sums and differences.
+// Group g takes x[i] for i = rev(4g + j), j = 0..3, which are r, r + P/2,
+// r + P/4 and r + 3P/4 with r the reversal of g's own bits: groups of four
+// consecutive r read four consecutive inputs at each offset, and each
+// group's four outputs, gathered by a transpose, go to its own place 4g.
+template <int Points>
+OSKAVI_AVX2_INLINE void fft_first_stages_avx2(const FftWork<Points>& x, FftWork<Points>& z) {
+    constexpr int kBits = std::countr_zero(unsigned{Points});
+    static constexpr std::array<uint16_t, Points / 4> group_of = bit_reversal_order<kBits - 2, Points / 4>();
+    const double* xr = x.re.data();
+    const double* xi = x.im.data();
+    for (int r = 0; r < Points / 4; r += 4) {
+        // x[i0], x[i1], x[i2], x[i3] of the scalar stages, four groups in each vector.
+        const __m256d a_re = _mm256_loadu_pd(xr + r), b_re = _mm256_loadu_pd(xr + r + Points / 2);
+        const __m256d c_re = _mm256_loadu_pd(xr + r + Points / 4), d_re = _mm256_loadu_pd(xr + r + 3 * Points / 4);
+        const __m256d a_im = _mm256_loadu_pd(xi + r), b_im = _mm256_loadu_pd(xi + r + Points / 2);
+        const __m256d c_im = _mm256_loadu_pd(xi + r + Points / 4), d_im = _mm256_loadu_pd(xi + r + 3 * Points / 4);
+        const __m256d s0r = _mm256_add_pd(a_re, b_re), s0i = _mm256_add_pd(a_im, b_im);
+        const __m256d d0r = _mm256_sub_pd(a_re, b_re), d0i = _mm256_sub_pd(a_im, b_im);
+        const __m256d s1r = _mm256_add_pd(c_re, d_re), s1i = _mm256_add_pd(c_im, d_im);
+        const __m256d d1r = _mm256_sub_pd(c_re, d_re), d1i = _mm256_sub_pd(c_im, d_im);
+        __m256d re[4] = {_mm256_add_pd(s0r, s1r), _mm256_add_pd(d0r, d1i), _mm256_sub_pd(s0r, s1r),
+                         _mm256_sub_pd(d0r, d1i)};
+        __m256d im[4] = {_mm256_add_pd(s0i, s1i), _mm256_sub_pd(d0i, d1r), _mm256_sub_pd(s0i, s1i),
+                         _mm256_add_pd(d0i, d1r)};
+        transpose4(re);
+        transpose4(im);
+        for (int k = 0; k < 4; ++k) {
+            _mm256_storeu_pd(z.re.data() + 4 * group_of[r + k], re[k]);
+            _mm256_storeu_pd(z.im.data() + 4 * group_of[r + k], im[k]);
+        }
+    }
+}
+
 template <int Points>
 OSKAVI_AVX2 void fft_avx2(const FftWork<Points>& x, FftWork<Points>& z) {
-    fft_body<Points>(x, z);
+    fft_first_stages_avx2<Points>(x, z);
+    fft_butterflies<Points>(z, twiddles<Points>());
 }
 #else
 template <int Points>

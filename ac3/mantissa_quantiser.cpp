@@ -284,8 +284,9 @@ std::size_t open_fields_plain(const uint8_t* baps, std::size_t count, std::size_
 // tables, then the grouped slots from the mask of non-zero rules.
 OSKAVI_AVX2 std::size_t open_fields_avx2(const uint8_t* baps, std::size_t count, std::size_t slot,
                                          std::size_t grouped, const OpenedFields& out) {
-    const __m256i width_of = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kOpeningWidth.data())));
-    const __m256i rule_of = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kRuleOf.data())));
+    const auto table = [](const std::array<uint8_t, 16>& t) { return reinterpret_cast<const __m128i*>(t.data()); };
+    const __m256i width_of = _mm256_broadcastsi128_si256(_mm_loadu_si128(table(kOpeningWidth)));
+    const __m256i rule_of = _mm256_broadcastsi128_si256(_mm_loadu_si128(table(kRuleOf)));
     std::size_t i = 0;
     for (; i + 32 <= count; i += 32) {
         const __m256i bap = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(baps + i));
