@@ -85,11 +85,15 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::
 
 // The largest magnitude of 256 samples, from 0.0, in four interleaved
 // running maxima so that the comparisons do not wait on one another (max is
-// exact, the order does not matter).
+// exact, the order does not matter). Written as "larger of the two" in the
+// form a vector maximum computes, so that the compiler can use one.
 double half_block_peak(const double* samples) {
     std::array<double, 4> peaks{};
     for (std::size_t n = 0; n < kSamplesPerBlock; n += 4) {
-        for (std::size_t k = 0; k < 4; ++k) peaks[k] = std::max(peaks[k], std::fabs(samples[n + k]));
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double magnitude = std::fabs(samples[n + k]);
+            peaks[k] = magnitude > peaks[k] ? magnitude : peaks[k];
+        }
     }
     return std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
 }

@@ -317,8 +317,10 @@ void check_run(std::span<const double> values, std::span<const uint8_t> exponent
                std::span<uint32_t> codes) {
     if (values.size() != baps.size() || exponents.size() != baps.size() || codes.size() != baps.size())
         throw std::runtime_error("mantissa channel vector size mismatch");
-    if (std::any_of(baps.begin(), baps.end(), [](uint8_t bap) { return bap > 15; }))
-        throw std::runtime_error("invalid bap");
+    // The largest bap, in a loop the compiler turns into vector maxima.
+    uint8_t largest = 0;
+    for (const uint8_t bap : baps) largest = std::max(largest, bap);
+    if (largest > 15) throw std::runtime_error("invalid bap");
 }
 
 void check_lengths(std::span<const ChannelMantissas> channels) {

@@ -53,7 +53,9 @@ void rematrix_frame(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t
     for (BlockAnalysis& block : blocks) {
         block.rematflg = rematrix_block(block.coefficients[0], block.coefficients[1], upper_bin);
         // Exponent planning, bit allocation and mantissas must all see the
-        // rematrixed values; untouched bands give the same exponents again.
+        // rematrixed values; untouched bands would give the same exponents
+        // again, so a block with none rematrixed keeps its own.
+        if (std::none_of(block.rematflg.begin(), block.rematflg.end(), [](uint8_t flag) { return flag != 0; })) continue;
         block.raw_exponents[0] = raw_exponents(block.coefficients[0]);
         block.raw_exponents[1] = raw_exponents(block.coefficients[1]);
     }

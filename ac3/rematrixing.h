@@ -30,7 +30,8 @@ std::array<uint8_t, 4> rematrix_block(std::span<double, kBinsPerBlock> left, std
 
 // Rematrixes channels 0 and 1 of every block of a two-channel frame: stores
 // each block's flags and refreshes both channels' raw exponents from the
-// rewritten coefficients.
+// rewritten coefficients. The raw exponents must be those of the
+// coefficients as they come in: a block with no band rewritten keeps them.
 void rematrix_frame(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t upper_bin);
 
 }  // namespace oskavi
