@@ -61,25 +61,31 @@ __m128i quad_minima(__m128i v) {
 
 __m128i load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-// Steps [0, count) of bins (GroupSize bins each) into r[1..], sixteen at a
-// time; returns how many were done (a multiple of 16 not above count).
+// Steps i..i + 15 of bins (GroupSize bins each) into r[i + 1..].
+template <uint32_t GroupSize>
+void reduce_sixteen(const uint8_t* bins, uint32_t i, StepExponents& r) {
+    const __m128i cap = _mm_set1_epi8(static_cast<char>(kMaxExponent));
+    const uint8_t* at = bins + GroupSize * i;
+    __m128i steps;
+    if constexpr (GroupSize == 2) {
+        steps = _mm_packus_epi16(pair_minima(load16(at)), pair_minima(load16(at + 16)));
+    } else {
+        const __m128i low = _mm_packs_epi32(quad_minima(load16(at)), quad_minima(load16(at + 16)));
+        const __m128i high = _mm_packs_epi32(quad_minima(load16(at + 32)), quad_minima(load16(at + 48)));
+        steps = _mm_packus_epi16(low, high);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r.data() + 1 + i), _mm_min_epu8(steps, cap));
+}
+
+// Steps [0, count) into r[1..], sixteen at a time, a last part of fewer as
+// the sixteen ending at count (steps done twice come out the same); returns
+// how many were done (all, or none when there are fewer than sixteen).
 template <uint32_t GroupSize>
 uint32_t reduce_sixteen_at_a_time(const uint8_t* bins, uint32_t count, StepExponents& r) {
-    const __m128i cap = _mm_set1_epi8(static_cast<char>(kMaxExponent));
-    uint32_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const uint8_t* at = bins + GroupSize * i;
-        __m128i steps;
-        if constexpr (GroupSize == 2) {
-            steps = _mm_packus_epi16(pair_minima(load16(at)), pair_minima(load16(at + 16)));
-        } else {
-            const __m128i low = _mm_packs_epi32(quad_minima(load16(at)), quad_minima(load16(at + 16)));
-            const __m128i high = _mm_packs_epi32(quad_minima(load16(at + 32)), quad_minima(load16(at + 48)));
-            steps = _mm_packus_epi16(low, high);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r.data() + 1 + i), _mm_min_epu8(steps, cap));
-    }
-    return i;
+    if (count < 16) return 0;
+    for (uint32_t i = 0; i + 16 <= count; i += 16) reduce_sixteen<GroupSize>(bins, i, r);
+    if (count % 16 != 0) reduce_sixteen<GroupSize>(bins, count - 16, r);
+    return count;
 }
 #else
 template <uint32_t GroupSize>
@@ -129,11 +135,11 @@ void expand_by(const StepExponents& r, uint32_t bins, uint8_t* out) {
     const uint32_t whole = bins / GroupSize;
     uint32_t i = 0;
 #if defined(__SSE2__)
-    for (; i + 16 <= whole; i += 16) {
-        const __m128i steps = load16(r.data() + 1 + i);
+    const auto expand_sixteen = [&r, out](uint32_t first) {
+        const __m128i steps = load16(r.data() + 1 + first);
         const __m128i low = _mm_unpacklo_epi8(steps, steps);
         const __m128i high = _mm_unpackhi_epi8(steps, steps);
-        auto* at = reinterpret_cast<__m128i*>(out + GroupSize * i);
+        auto* at = reinterpret_cast<__m128i*>(out + GroupSize * first);
         if constexpr (GroupSize == 2) {
             _mm_storeu_si128(at, low);
             _mm_storeu_si128(at + 1, high);
@@ -143,6 +149,13 @@ void expand_by(const StepExponents& r, uint32_t bins, uint8_t* out) {
             _mm_storeu_si128(at + 2, _mm_unpacklo_epi16(high, high));
             _mm_storeu_si128(at + 3, _mm_unpackhi_epi16(high, high));
         }
+    };
+    // Sixteen steps at a time, a last part of fewer as the sixteen ending
+    // at `whole` (bins written twice get the same values).
+    if (whole >= 16) {
+        for (; i + 16 <= whole; i += 16) expand_sixteen(i);
+        if (i < whole) expand_sixteen(whole - 16);
+        i = whole;
     }
 #endif
     for (; i < whole; ++i) {
