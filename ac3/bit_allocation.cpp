@@ -247,21 +247,28 @@ constexpr Run run_of(int band, uint32_t index) {
 using Chain = std::ptrdiff_t;
 constexpr int kWideBands = a52::kBandCount - kFirstWideBand;
 
-// Run `Index` of each wide band, the bands in turn: every round adds one
-// more run to each chain (chain[i] is band kFirstWideBand + i).
-template <uint32_t GroupSize, uint32_t Index, int... Lanes>
+// Run `Index` of each of the wide bands First.. in turn: every round adds
+// one more run to each chain (chain[i] is band kFirstWideBand + First + i).
+template <uint32_t GroupSize, int First, uint32_t Index, int... Lanes>
 [[gnu::always_inline]] inline void add_round(const i32* psd, Chain* chain, std::integer_sequence<int, Lanes...>) {
     const auto add = [psd, chain]<int Lane>() {
-        constexpr Run run = run_of<GroupSize>(kFirstWideBand + Lane, Index);
+        constexpr Run run = run_of<GroupSize>(kFirstWideBand + First + Lane, Index);
         if constexpr (run.count > 0) chain[Lane] = log_add_run<Chain>(chain[Lane], psd[run.bin], run.count);
     };
     (add.template operator()<Lanes>(), ...);
 }
 
-template <uint32_t GroupSize, uint32_t... Indices>
-[[gnu::always_inline]] inline void add_rounds(const i32* psd, Chain* chain,
-                                              std::integer_sequence<uint32_t, Indices...>) {
-    (add_round<GroupSize, Indices>(psd, chain, std::make_integer_sequence<int, kWideBands>()), ...);
+// The chains of Count wide bands from band kFirstWideBand + First, into
+// bndpsd. Eleven chains and the two pointers fit the processor's registers,
+// so the running values never go to memory, and eleven are still enough to
+// overlap each chain's wait on its table lookup.
+template <uint32_t GroupSize, int First, int Count, uint32_t... Indices>
+[[gnu::always_inline]] inline void add_band_chains(const i32* psd, BandValues& bndpsd,
+                                                   std::integer_sequence<uint32_t, Indices...>) {
+    std::array<Chain, Count> chain;
+    for (int i = 0; i < Count; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + First + i]];
+    (add_round<GroupSize, First, Indices>(psd, chain.data(), std::make_integer_sequence<int, Count>()), ...);
+    for (int i = 0; i < Count; ++i) bndpsd[kFirstWideBand + First + i] = static_cast<i32>(chain[i]);
 }
 
 // integrate_bands over [0, end) for a set of GroupSize-bin steps (see
@@ -276,10 +283,10 @@ void integrate_bands_from_zero(const i32* psd, uint32_t end, BandValues& bndpsd)
     // The one-bin bands (all of them: psd is valid beyond the range).
     std::copy(psd, psd + kFirstWideBand, bndpsd.begin());
     if (end <= static_cast<uint32_t>(kFirstWideBand)) return;
-    std::array<Chain, kWideBands> chain;
-    for (int i = 0; i < kWideBands; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + i]];
-    add_rounds<GroupSize>(psd, chain.data(), std::make_integer_sequence<uint32_t, kMostRuns>());
-    for (int i = 0; i < kWideBands; ++i) bndpsd[kFirstWideBand + i] = static_cast<i32>(chain[i]);
+    constexpr int kHalf = kWideBands / 2;
+    add_band_chains<GroupSize, 0, kHalf>(psd, bndpsd, std::make_integer_sequence<uint32_t, kMostRuns>());
+    add_band_chains<GroupSize, kHalf, kWideBands - kHalf>(psd, bndpsd,
+                                                          std::make_integer_sequence<uint32_t, kMostRuns>());
     const int last_band = a52::masktab[end - 1];
     if (band_end(last_band, end) < a52::bndtab[last_band] + a52::bndsz[last_band])
         bndpsd[last_band] = integrate_runs<GroupSize>(psd, a52::bndtab[last_band], end);
