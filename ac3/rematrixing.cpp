@@ -55,7 +55,8 @@ void rematrix_frame(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t
         // Exponent planning, bit allocation and mantissas must all see the
         // rematrixed values; untouched bands would give the same exponents
         // again, so a block with none rematrixed keeps its own.
-        if (std::none_of(block.rematflg.begin(), block.rematflg.end(), [](uint8_t flag) { return flag != 0; })) continue;
+        const bool rewritten = std::any_of(block.rematflg.begin(), block.rematflg.end(), [](uint8_t f) { return f != 0; });
+        if (!rewritten) continue;
         block.raw_exponents[0] = raw_exponents(block.coefficients[0]);
         block.raw_exponents[1] = raw_exponents(block.coefficients[1]);
     }
