@@ -114,10 +114,6 @@ constexpr std::size_t kBatchInputs = kBlocksPerFrame * kMaxFbwChannels;
 constexpr std::size_t kRunSamples = kSamplesPerBlock * (kBlocksPerFrame + 1);
 using ChannelRun = std::array<double, kRunSamples>;
 
-template <std::size_t... I>
-std::array<TransientInput, sizeof...(I)> repeated(TransientInput input, std::index_sequence<I...>) {
-    return {((void)I, input)...};
-}
 
 // analyze_block for consecutive blocks (block numbers first_block,
 // first_block + 1, ...) into freshly initialised records, at most a frame's.
@@ -132,7 +128,7 @@ void analyse_batch_into(std::span<BlockAnalysis> blocks, const PcmView& source, 
     // (Every entry starts as the first block of the first channel; the
     // entries in use are set below.)
     std::array<TransientInput, kBatchInputs> inputs =
-        repeated(TransientInput(samples[0].data(), 512), std::make_index_sequence<kBatchInputs>());
+        repeated_input<kBatchInputs>(TransientInput(samples[0].data(), 512));
     for (std::size_t c = 0; c < nfbw; ++c) {
         gather(source, first_frame, positions[c], std::span(samples[c].data(), run));
         std::array<double, kBlocksPerFrame + 1> peaks;

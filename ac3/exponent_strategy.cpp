@@ -6,6 +6,7 @@
 
 #include "ac3/band_masks.h"
 #include "ac3/bit_allocation.h"
+#include "ac3/bit_allocation_tables.h"
 #include "ac3/coupling.h"
 #include "ac3/exponents.h"
 #include "ac3/mantissa_tally.h"
@@ -111,7 +112,7 @@ private:
         const std::size_t i = waiting_count_++;
         const std::span<const uint8_t> coded(minima.data(), n_);
         waiting_[i] = Waiting{first, end, strategy, shape_exponents(coded, strategy, n_, shaped_[i])};
-        floor_ = stepped_band_psd(std::span<const uint8_t>(shaped_[i].data(), n_), group_size_of(strategy), n_,
+        stepped_band_psd(std::span<const uint8_t>(shaped_[i].data(), n_), group_size_of(strategy), n_,
                                   params_, bndpsd_[i]);
         if (waiting_count_ == kMaskLanes) cost_waiting();
     }
@@ -143,7 +144,7 @@ private:
 
     uint32_t n_;
     BitAllocParams params_;
-    int32_t floor_ = 0;
+    int32_t floor_ = a52::floortab[BitAllocParams{}.floorcod];  // the cost model's codes are the defaults
     std::array<Waiting, kMaskLanes> waiting_{};
     std::array<ExponentRow, kMaskLanes> shaped_;
     std::array<BandPsd, kMaskLanes> bndpsd_;

@@ -248,12 +248,6 @@ void verdicts_from(const std::array<SegmentPeaks, Lanes>& peaks, std::span<bool>
     for (std::size_t l = 0; l < Lanes; ++l) verdicts[l] = hierarchical_verdict(peaks[l]);
 }
 
-template <std::size_t... I>
-std::array<TransientInput, sizeof...(I)> silent_lanes(const std::array<double, 512>& silence,
-                                                      std::index_sequence<I...>) {
-    return {((void)I, TransientInput(silence))...};
-}
-
 void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verdicts, bool vector_kernel) {
     std::size_t i = 0;
     if (vector_kernel) {
@@ -263,7 +257,7 @@ void detect_batches(std::span<const TransientInput> inputs, std::span<bool> verd
         static constexpr std::array<double, 512> kSilentLane{};
         const auto run = [&]<std::size_t Width>(auto kernel) {
             const std::size_t taken = std::min<std::size_t>(Width, inputs.size() - i);
-            std::array<TransientInput, Width> lanes = silent_lanes(kSilentLane, std::make_index_sequence<Width>());
+            std::array<TransientInput, Width> lanes = repeated_input<Width>(kSilentLane);
             std::copy_n(inputs.begin() + static_cast<std::ptrdiff_t>(i), taken, lanes.begin());
             const std::array<SegmentPeaks, Width> peaks = kernel(lanes);
             for (std::size_t l = 0; l < taken; ++l) verdicts[i + l] = hierarchical_verdict(peaks[l]);

@@ -5,11 +5,22 @@
 // state survives between calls; the filters start from zero every time.
 
 #include <array>
+#include <cstddef>
 #include <span>
+#include <utility>
 
 namespace oskavi {
 
 using TransientInput = std::span<const double, 512>;
+
+// Count copies of one input (a span of fixed extent has no empty state, so
+// an array of them starts out filled).
+template <std::size_t Count>
+std::array<TransientInput, Count> repeated_input(TransientInput input) {
+    return [input]<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<TransientInput, Count>{((void)I, input)...};
+    }(std::make_index_sequence<Count>());
+}
 
 // The hierarchical detector: 8 kHz high-pass of two cascaded biquads, then
 // segment peaks of the block's half compared with their predecessors over
