@@ -22,80 +22,81 @@ typedef double Lanes __attribute__((vector_size(32)));
     return v;
 }
 
-[[gnu::always_inline]] inline void store(float* out, Lanes v) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<float>(v[i]);
+[[gnu::always_inline]] inline void store(float* out, size_t stride, Lanes v) {
+    for (int i = 0; i < 4; ++i) out[i * stride] = static_cast<float>(v[i]);
 }
 
 // Sixteen outputs per pass over the taps, then eight, then four, then the
 // rest one at a time.
-[[gnu::always_inline]] inline void fir_rows_body(std::span<const double* const> rows, std::span<const double> taps,
-                                                 std::span<float> out) {
-    const size_t count = out.size();
+[[gnu::always_inline]] inline void fir_rows_body(const FirRun& run, size_t count, float* out, size_t stride) {
+    const double* const* rows = run.rows.data();
+    const double* taps = run.taps.data();
+    const size_t tap_count = run.taps.size();
     size_t n = 0;
     for (; n + 16 <= count; n += 16) {
         Lanes a = {0.0, 0.0, 0.0, 0.0};
         Lanes b = a, c = a, d = a;
-        for (size_t r = 0; r < taps.size(); ++r) {
+        for (size_t r = 0; r < tap_count; ++r) {
             const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
-            const double* row = rows[r] + n;
+            const double* row = rows[r] + run.column + n;
             a += h * load(row);
             b += h * load(row + 4);
             c += h * load(row + 8);
             d += h * load(row + 12);
         }
-        store(&out[n], a);
-        store(&out[n + 4], b);
-        store(&out[n + 8], c);
-        store(&out[n + 12], d);
+        store(out + n * stride, stride, a);
+        store(out + (n + 4) * stride, stride, b);
+        store(out + (n + 8) * stride, stride, c);
+        store(out + (n + 12) * stride, stride, d);
     }
     for (; n + 8 <= count; n += 8) {
         Lanes low = {0.0, 0.0, 0.0, 0.0};
         Lanes high = low;
-        for (size_t r = 0; r < taps.size(); ++r) {
+        for (size_t r = 0; r < tap_count; ++r) {
             const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
-            low += h * load(rows[r] + n);
-            high += h * load(rows[r] + n + 4);
+            const double* row = rows[r] + run.column + n;
+            low += h * load(row);
+            high += h * load(row + 4);
         }
-        store(&out[n], low);
-        store(&out[n + 4], high);
+        store(out + n * stride, stride, low);
+        store(out + (n + 4) * stride, stride, high);
     }
     for (; n + 4 <= count; n += 4) {
         Lanes sum = {0.0, 0.0, 0.0, 0.0};
-        for (size_t r = 0; r < taps.size(); ++r) {
+        for (size_t r = 0; r < tap_count; ++r) {
             const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
-            sum += h * load(rows[r] + n);
+            sum += h * load(rows[r] + run.column + n);
         }
-        store(&out[n], sum);
+        store(out + n * stride, stride, sum);
     }
     for (; n < count; ++n) {
         double y = 0.0;
-        for (size_t r = 0; r < taps.size(); ++r) y += taps[r] * rows[r][n];
-        out[n] = static_cast<float>(y);
+        for (size_t r = 0; r < tap_count; ++r) y += taps[r] * rows[r][run.column + n];
+        out[n * stride] = static_cast<float>(y);
     }
 }
 
 }  // namespace
 
-void fir_rows_plain(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
-    fir_rows_body(rows, taps, out);
+void fir_rows_plain(const FirRun& run, size_t count, float* out, size_t stride) {
+    fir_rows_body(run, count, out, stride);
 }
 
 #if OSKAVI_AVX2_KERNELS
-OSKAVI_AVX2 void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps,
-                               std::span<float> out) {
-    fir_rows_body(rows, taps, out);
+OSKAVI_AVX2 void fir_rows_avx2(const FirRun& run, size_t count, float* out, size_t stride) {
+    fir_rows_body(run, count, out, stride);
 }
 #else
-void fir_rows_avx2(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
-    fir_rows_body(rows, taps, out);
+void fir_rows_avx2(const FirRun& run, size_t count, float* out, size_t stride) {
+    fir_rows_body(run, count, out, stride);
 }
 #endif
 
-void fir_rows(std::span<const double* const> rows, std::span<const double> taps, std::span<float> out) {
+void fir_rows(const FirRun& run, size_t count, float* out, size_t stride) {
     if (processor_has_avx2())
-        fir_rows_avx2(rows, taps, out);
+        fir_rows_avx2(run, count, out, stride);
     else
-        fir_rows_plain(rows, taps, out);
+        fir_rows_plain(run, count, out, stride);
 }
 
 }  // namespace oskavi

@@ -22,6 +22,9 @@ constexpr int64_t kPolyphaseKeep = 25;
 // enough to keep the scratch small. Periods are held back until this many
 // outputs are ready (or the input ends).
 constexpr uint64_t kOutputsPerChunk = 16384;
+// Periods filtered together by every phase in turn: sixteen columns (two
+// cache lines) of each row.
+constexpr uint64_t kTilePeriods = 16;
 // Dropped input frames are compacted away once this many have gathered.
 constexpr int64_t kCompactFrames = 4096;
 
@@ -113,23 +116,24 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
 
 void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
     const auto column = static_cast<int64_t>(next_period_) - first_column_;
-    std::vector<const double*> pointers;
     outputs.resize(count * up_);
-    // Phase r of every period in one run (phase-major), then the runs
-    // interleaved into output order period by period: the reads of a period
-    // touch one cache line per phase and the writes run straight on, where
-    // writing each run out at a stride of up_ would touch a line per output.
-    std::vector<float> runs(up_ == 1 ? 0 : count * up_);
-    for (uint64_t r = 0; r < up_; ++r) {
-        pointers.clear();
+    // Every phase's row pointers at the batch's first period, phase after phase.
+    std::vector<const double*> pointers;
+    for (uint64_t r = 0; r < up_; ++r)
         for (const TapRef& ref : refs_[r]) pointers.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
-        const std::span<float> run = up_ == 1 ? std::span<float>(outputs) : std::span(runs).subspan(r * count, count);
-        fir_rows(pointers, taps_[r], run);
-    }
-    if (up_ == 1) return;
-    float* out = outputs.data();
-    for (uint64_t i = 0; i < count; ++i) {
-        for (uint64_t r = 0; r < up_; ++r) *out++ = runs[r * count + i];
+    // A tile of periods at a time, every phase of it: the tile's few columns
+    // of the rows stay in the first-level cache from one phase to the next,
+    // and its outputs are written straight in output order (period-major).
+    const uint64_t tile = up_ == 1 ? count : kTilePeriods;
+    for (uint64_t first = 0; first < count; first += tile) {
+        const uint64_t periods = std::min(tile, count - first);
+        size_t next = 0;
+        for (uint64_t r = 0; r < up_; ++r) {
+            const FirRun run{std::span<const double* const>(pointers).subspan(next, refs_[r].size()), taps_[r],
+                             static_cast<size_t>(first)};
+            fir_rows(run, static_cast<size_t>(periods), outputs.data() + first * up_ + r, static_cast<size_t>(up_));
+            next += refs_[r].size();
+        }
     }
 }
 
@@ -171,13 +175,14 @@ void StreamingFir::append_block(std::span<const float> interleaved) {
     received_ += frames;
 }
 
-// Periods to produce now: all whose outputs have every frame they reach,
-// once a whole batch of them is ready; else none.
+// Periods to produce now: the whole batches of those whose outputs have
+// every frame they reach (the rest wait for more input or its end, so that
+// every run of the filter is a full batch long).
 uint64_t StreamingFir::periods_to_produce() const {
     if (static_cast<int64_t>(received_) <= last_reach_) return 0;
     const uint64_t ready_periods = (received_ - 1 - static_cast<uint64_t>(last_reach_)) / down_ + 1;
     const uint64_t batch = std::max<uint64_t>(1, kOutputsPerChunk / up_);
-    return ready_periods >= next_period_ + batch ? ready_periods - next_period_ : 0;
+    return (ready_periods - next_period_) / batch * batch;
 }
 
 void StreamingFir::push(std::span<const float> interleaved, std::vector<float>& out) {

@@ -49,19 +49,32 @@ std::vector<float> reference(const Material& m, size_t outputs) {
 }
 
 TEST(FirRows, EveryKernelGivesTheBitsOfTheOneAtATimeDotProduct) {
-    // Run lengths that end in every one of the vector passes and the scalar tail.
+    // Run lengths that end in every one of the vector passes and the scalar
+    // tail, read from a later column and written at a stride, as the
+    // resampler's tiles of periods read and write them.
     for (size_t outputs : {0u, 1u, 3u, 4u, 7u, 8u, 13u, 16u, 17u, 31u, 1000u}) {
-        const Material m = fir_material(outputs, static_cast<uint32_t>(outputs) + 3);
-        const std::vector<float> expected = reference(m, outputs);
-        std::vector<float> plain(outputs), dispatched(outputs);
-        fir_rows_plain(m.rows, m.taps, plain);
-        fir_rows(m.rows, m.taps, dispatched);
-        EXPECT_TRUE(same_bits(plain, expected)) << outputs;
-        EXPECT_TRUE(same_bits(dispatched, expected)) << outputs;
-        if (processor_has_avx2()) {
-            std::vector<float> avx2(outputs);
-            fir_rows_avx2(m.rows, m.taps, avx2);
-            EXPECT_TRUE(same_bits(avx2, expected)) << outputs;
+        for (const auto& [column, stride] : {std::pair<size_t, size_t>{0, 1}, {5, 3}}) {
+            const Material m = fir_material(outputs + column, static_cast<uint32_t>(outputs) + 3);
+            std::vector<float> expected = reference(m, outputs + column);
+            expected.erase(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(column));
+            const FirRun run{m.rows, m.taps, column};
+            const auto every = [&](auto kernel) {
+                std::vector<float> strided(outputs * stride, -7.0f), out;
+                kernel(run, outputs, strided.data(), stride);
+                for (size_t n = 0; n < strided.size(); ++n) {
+                    if (n % stride == 0) {
+                        out.push_back(strided[n]);
+                    } else {
+                        EXPECT_EQ(strided[n], -7.0f) << "wrote between outputs at " << n;
+                    }
+                }
+                return out;
+            };
+            EXPECT_TRUE(same_bits(every(fir_rows_plain), expected)) << outputs << " from " << column;
+            EXPECT_TRUE(same_bits(every(fir_rows), expected)) << outputs << " from " << column;
+            if (processor_has_avx2()) {
+                EXPECT_TRUE(same_bits(every(fir_rows_avx2), expected)) << outputs << " from " << column;
+            }
         }
     }
 }
