@@ -26,13 +26,23 @@ typedef double Lanes __attribute__((vector_size(32)));
     for (int i = 0; i < 4; ++i) out[i * stride] = static_cast<float>(v[i]);
 }
 
-// Sixteen outputs per pass over the taps, then eight, then four, then the
-// rest one at a time.
+// Thirty-two outputs per pass over the taps (eight sums in flight: enough to
+// hide the latency of the adds), then sixteen, eight, four, then the rest one
+// at a time.
 [[gnu::always_inline]] inline void fir_rows_body(const FirRun& run, size_t count, float* out, size_t stride) {
     const double* const* rows = run.rows.data();
     const double* taps = run.taps.data();
     const size_t tap_count = run.taps.size();
     size_t n = 0;
+    for (; n + 32 <= count; n += 32) {
+        Lanes sums[8] = {};
+        for (size_t r = 0; r < tap_count; ++r) {
+            const Lanes h = {taps[r], taps[r], taps[r], taps[r]};
+            const double* row = rows[r] + run.column + n;
+            for (int k = 0; k < 8; ++k) sums[k] += h * load(row + 4 * k);
+        }
+        for (int k = 0; k < 8; ++k) store(out + (n + 4 * k) * stride, stride, sums[k]);
+    }
     for (; n + 16 <= count; n += 16) {
         Lanes a = {0.0, 0.0, 0.0, 0.0};
         Lanes b = a, c = a, d = a;

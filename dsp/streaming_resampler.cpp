@@ -22,9 +22,11 @@ constexpr int64_t kPolyphaseKeep = 25;
 // enough to keep the scratch small. Periods are held back until this many
 // outputs are ready (or the input ends).
 constexpr uint64_t kOutputsPerChunk = 16384;
-// Periods filtered together by every phase in turn: sixteen columns (two
-// cache lines) of each row.
-constexpr uint64_t kTilePeriods = 16;
+// Periods filtered together by every phase in turn: thirty-two columns (four
+// cache lines) of each row, one widest pass of fir_rows.
+constexpr uint64_t kTilePeriods = 32;
+// Input frames appended to the rows per tile (see append_block).
+constexpr uint64_t kAppendTileFrames = 2048;
 // Dropped input frames are compacted away once this many have gathered.
 constexpr int64_t kCompactFrames = 4096;
 
@@ -119,6 +121,7 @@ void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float
     outputs.resize(count * up_);
     // Every phase's row pointers at the batch's first period, phase after phase.
     std::vector<const double*> pointers;
+    pointers.reserve(up_ * refs_[0].size());  // every phase has as many taps
     for (uint64_t r = 0; r < up_; ++r)
         for (const TapRef& ref : refs_[r]) pointers.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
     // A tile of periods at a time, every phase of it: the tile's few columns
@@ -161,15 +164,31 @@ void StreamingFir::note_ready_outputs() {
 
 void StreamingFir::append_block(std::span<const float> interleaved) {
     const uint64_t frames = interleaved.size() / channels_;
+    const uint64_t start_row = received_ % down_;
+    // Frame `first + k * down` of the block is the k-th new entry of its row.
+    const auto first_of = [&](uint64_t row) { return (row + down_ - start_row) % down_; };
+    uint64_t most = 0;
+    row_ends_.resize(rows_.size());
     for (uint64_t row = 0; row < down_; ++row) {
-        // The first new frame that lands in this row, then every down-th.
-        const uint64_t first = (row + down_ - received_ % down_) % down_;
-        if (first >= frames) continue;
-        const uint64_t count = (frames - first + down_ - 1) / down_;
-        for (uint32_t c = 0; c < channels_; ++c) {
-            double* dest = extend_row(c * down_ + row, count);
-            const float* source = interleaved.data() + first * channels_ + c;
-            for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
+        const uint64_t first = first_of(row);
+        const uint64_t count = first < frames ? (frames - first + down_ - 1) / down_ : 0;
+        most = std::max(most, count);
+        for (uint32_t c = 0; c < channels_; ++c) row_ends_[c * down_ + row] = extend_row(c * down_ + row, count) + count;
+    }
+    // A tile of periods at a time: the tile's few thousand frames stay in
+    // the first-level cache while every row takes its entries from them.
+    const uint64_t tile = std::max<uint64_t>(8, kAppendTileFrames / down_);
+    for (uint64_t k0 = 0; k0 < most; k0 += tile) {
+        for (uint64_t row = 0; row < down_; ++row) {
+            const uint64_t first = first_of(row);
+            if (first + k0 * down_ >= frames) continue;
+            const uint64_t count = std::min(tile, (frames - first - k0 * down_ + down_ - 1) / down_);
+            const uint64_t left = (frames - first + down_ - 1) / down_ - k0;  // entries of this row from k0 on
+            for (uint32_t c = 0; c < channels_; ++c) {
+                double* dest = row_ends_[c * down_ + row] - left;
+                const float* source = interleaved.data() + (first + k0 * down_) * channels_ + c;
+                for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
+            }
         }
     }
     received_ += frames;

@@ -52,7 +52,7 @@ TEST(FirRows, EveryKernelGivesTheBitsOfTheOneAtATimeDotProduct) {
     // Run lengths that end in every one of the vector passes and the scalar
     // tail, read from a later column and written at a stride, as the
     // resampler's tiles of periods read and write them.
-    for (size_t outputs : {0u, 1u, 3u, 4u, 7u, 8u, 13u, 16u, 17u, 31u, 1000u}) {
+    for (size_t outputs : {0u, 1u, 3u, 4u, 7u, 8u, 13u, 16u, 17u, 31u, 32u, 63u, 1000u}) {
         for (const auto& [column, stride] : {std::pair<size_t, size_t>{0, 1}, {5, 3}}) {
             const Material m = fir_material(outputs + column, static_cast<uint32_t>(outputs) + 3);
             std::vector<float> expected = reference(m, outputs + column);
