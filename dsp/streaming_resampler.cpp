@@ -27,6 +27,9 @@ constexpr uint64_t kOutputsPerChunk = 16384;
 constexpr uint64_t kTilePeriods = 32;
 // Input frames appended to the rows per tile (see append_block).
 constexpr uint64_t kAppendTileFrames = 2048;
+// Doubles in a 4 KiB page and in a 64-byte cache line (see reserve_row_length).
+constexpr size_t kPageDoubles = 512;
+constexpr size_t kLineDoubles = 8;
 // Dropped input frames are compacted away once this many have gathered.
 constexpr int64_t kCompactFrames = 4096;
 
@@ -77,17 +80,39 @@ StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_
     last_reach_ = static_cast<int64_t>((up - 1) * down / up) + centre;
     // Frames before the input read as 0.0: zero columns in front of column 0.
     first_column_ = earliest_column_;
-    rows_.assign(static_cast<size_t>(channels) * down, std::vector<double>(static_cast<size_t>(-earliest_column_), 0.0));
-    lengths_.assign(rows_.size(), static_cast<size_t>(-earliest_column_));
+    lengths_.assign(static_cast<size_t>(channels) * down, static_cast<size_t>(-earliest_column_));
+    channel_rows_.resize(channels);
+    for (uint32_t c = 0; c < channels; ++c) reserve_row_length(c, lengths_[0]);
+    row_ends_.resize(lengths_.size());
+}
+
+void StreamingFir::reserve_row_length(uint32_t c, size_t length) {
+    ChannelRows& rows = channel_rows_[c];
+    if (length <= rows.pitch) return;
+    // A pitch of whole 4 KiB pages plus one cache line: neighbouring rows,
+    // which the filter reads together, start in neighbouring sets of the
+    // first-level cache instead of competing for the same few.
+    const size_t wanted = std::max(2 * rows.pitch, length);
+    const size_t pitch = (wanted + kPageDoubles - 1) / kPageDoubles * kPageDoubles + kLineDoubles;
+    std::vector<double> store(pitch * down_, 0.0);
+    for (uint64_t row = 0; row < down_; ++row) {
+        const double* old = rows.store.data() + row * rows.pitch;
+        std::copy(old, old + (rows.pitch == 0 ? 0 : lengths_[c * down_ + row]), store.begin() + row * pitch);
+    }
+    rows.store = std::move(store);
+    rows.pitch = pitch;
+}
+
+const double* StreamingFir::row_data(size_t index) const {
+    const ChannelRows& rows = channel_rows_[index / down_];
+    return rows.store.data() + (index % down_) * rows.pitch;
 }
 
 double* StreamingFir::extend_row(size_t index, size_t count) {
-    std::vector<double>& row = rows_[index];
     const size_t length = lengths_[index];
-    // The vectors only grow: their size is the capacity, lengths_ the part in use.
-    if (row.size() < length + count) row.resize(std::max(2 * row.size(), length + count));
+    reserve_row_length(static_cast<uint32_t>(index / down_), length + count);
     lengths_[index] = length + count;
-    return row.data() + length;
+    return const_cast<double*>(row_data(index)) + length;
 }
 
 void StreamingFir::append_frame(const float* frame) {
@@ -123,7 +148,7 @@ void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float
     std::vector<const double*> pointers;
     pointers.reserve(up_ * refs_[0].size());  // every phase has as many taps
     for (uint64_t r = 0; r < up_; ++r)
-        for (const TapRef& ref : refs_[r]) pointers.push_back(rows_[c * down_ + ref.row].data() + column + ref.column);
+        for (const TapRef& ref : refs_[r]) pointers.push_back(row_data(c * down_ + ref.row) + column + ref.column);
     // A tile of periods at a time, every phase of it: the tile's few columns
     // of the rows stay in the first-level cache from one phase to the next,
     // and its outputs are written straight in output order (period-major).
@@ -143,10 +168,10 @@ void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float
 void StreamingFir::drop_columns_before(int64_t column) {
     const int64_t dropped = column - first_column_;
     if (dropped * static_cast<int64_t>(down_) < kCompactFrames) return;
-    for (size_t i = 0; i < rows_.size(); ++i) {
+    for (size_t i = 0; i < lengths_.size(); ++i) {
         const size_t gone = std::min<size_t>(static_cast<size_t>(dropped), lengths_[i]);
-        std::copy(rows_[i].begin() + static_cast<std::ptrdiff_t>(gone),
-                  rows_[i].begin() + static_cast<std::ptrdiff_t>(lengths_[i]), rows_[i].begin());
+        double* row = const_cast<double*>(row_data(i));
+        std::copy(row + gone, row + lengths_[i], row);
         lengths_[i] -= gone;
     }
     first_column_ = column;
@@ -163,35 +188,46 @@ void StreamingFir::note_ready_outputs() {
 }
 
 void StreamingFir::append_block(std::span<const float> interleaved) {
+    // Each channel owns its rows, so the channels are appended side by side.
+    for_each_channel(channels_, threads_, [&](uint32_t c) { append_channel(c, interleaved); });
+    received_ += interleaved.size() / channels_;
+}
+
+void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved) {
     const uint64_t frames = interleaved.size() / channels_;
     const uint64_t start_row = received_ % down_;
     // Frame `first + k * down` of the block is the k-th new entry of its row.
     const auto first_of = [&](uint64_t row) { return (row + down_ - start_row) % down_; };
-    uint64_t most = 0;
-    row_ends_.resize(rows_.size());
-    for (uint64_t row = 0; row < down_; ++row) {
+    const auto entries_of = [&](uint64_t row) {
         const uint64_t first = first_of(row);
-        const uint64_t count = first < frames ? (frames - first + down_ - 1) / down_ : 0;
-        most = std::max(most, count);
-        for (uint32_t c = 0; c < channels_; ++c) row_ends_[c * down_ + row] = extend_row(c * down_ + row, count) + count;
+        return first < frames ? (frames - first + down_ - 1) / down_ : 0;
+    };
+    double* const* ends = row_ends_.data() + c * down_;
+    // Room for every row first: growing the rows moves them all.
+    uint64_t most = 0;
+    size_t longest = 0;
+    for (uint64_t row = 0; row < down_; ++row) {
+        most = std::max(most, entries_of(row));
+        longest = std::max(longest, lengths_[c * down_ + row] + entries_of(row));
+    }
+    reserve_row_length(c, longest);
+    for (uint64_t row = 0; row < down_; ++row) {
+        const uint64_t count = entries_of(row);
+        row_ends_[c * down_ + row] = extend_row(c * down_ + row, count) + count;
     }
     // A tile of periods at a time: the tile's few thousand frames stay in
     // the first-level cache while every row takes its entries from them.
     const uint64_t tile = std::max<uint64_t>(8, kAppendTileFrames / down_);
     for (uint64_t k0 = 0; k0 < most; k0 += tile) {
         for (uint64_t row = 0; row < down_; ++row) {
-            const uint64_t first = first_of(row);
-            if (first + k0 * down_ >= frames) continue;
-            const uint64_t count = std::min(tile, (frames - first - k0 * down_ + down_ - 1) / down_);
-            const uint64_t left = (frames - first + down_ - 1) / down_ - k0;  // entries of this row from k0 on
-            for (uint32_t c = 0; c < channels_; ++c) {
-                double* dest = row_ends_[c * down_ + row] - left;
-                const float* source = interleaved.data() + (first + k0 * down_) * channels_ + c;
-                for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
-            }
+            const uint64_t entries = entries_of(row);
+            if (entries <= k0) continue;
+            const uint64_t count = std::min(tile, entries - k0);
+            double* dest = ends[row] - (entries - k0);
+            const float* source = interleaved.data() + (first_of(row) + k0 * down_) * channels_ + c;
+            for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
         }
     }
-    received_ += frames;
 }
 
 // Periods to produce now: the whole batches of those whose outputs have
@@ -230,8 +266,8 @@ uint64_t StreamingFir::finish_count() {
 
 void StreamingFir::release() {
     released_ = true;
-    rows_.clear();
-    rows_.shrink_to_fit();
+    channel_rows_.clear();
+    channel_rows_.shrink_to_fit();
     lengths_.clear();
 }
 

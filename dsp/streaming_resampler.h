@@ -67,9 +67,13 @@ private:
         int64_t column;  // relative to the output's period
     };
 
+    // Row `index` is row index % down of channel index / down.
+    const double* row_data(size_t index) const;
     double* extend_row(size_t index, size_t count);
+    void reserve_row_length(uint32_t c, size_t length);
     void append_frame(const float* frame);
     void append_block(std::span<const float> interleaved);
+    void append_channel(uint32_t c, std::span<const float> interleaved);
     void produce(uint64_t periods, std::vector<float>& out);
     // Channel c's outputs of the next `count` periods, in output order.
     void produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const;
@@ -87,9 +91,15 @@ private:
     std::vector<std::vector<double>> taps_;   // per output phase r, matching refs_
     int64_t last_reach_;                      // frame offset the period's last output reaches
     int64_t earliest_column_;                 // most negative column any tap reads
-    std::vector<std::vector<double>> rows_;   // channel * down + row
-    std::vector<size_t> lengths_;             // doubles in use in each row
-    int64_t first_column_;                    // column of rows_[*][0]
+    // The input frames dealt to rows by frame mod down: the down rows of a
+    // channel in one store, `pitch` doubles apart.
+    struct ChannelRows {
+        std::vector<double> store;
+        size_t pitch = 0;
+    };
+    std::vector<ChannelRows> channel_rows_;
+    std::vector<size_t> lengths_;             // doubles in use in each row, channel * down + row
+    int64_t first_column_;                    // column of each row's first double
     uint64_t received_ = 0;
     uint64_t next_period_ = 0;
     uint64_t produced_ = 0;
