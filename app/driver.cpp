@@ -12,6 +12,7 @@
 #include "app/interruption.h"
 #include "app/progress_meter.h"
 #include "app/report.h"
+#include "app/resample_while_decoding.h"
 #include "app/spectral_report.h"
 #include "app/thread_count.h"
 #include "ac3/frame_encoder.h"
@@ -53,7 +54,8 @@ StreamingSummary encode_streaming_preprocess(const CommandLine& cl, ProgressMete
 // 48 kHz, then the spectral report, a preflight stop or the encode. These
 // lines are written whatever --quiet says; a quiet run's failed standard
 // output swallows them.
-void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& meter) {
+void process_whole_input(PcmBuffer input, std::optional<PcmBuffer> resampled, const CommandLine& cl,
+                         ProgressMeter& meter) {
     std::ostream& out = std::cout;
     if (cl.matrix_decode_enabled) {
         MatrixDecodeStats stats;
@@ -63,7 +65,7 @@ void process_whole_input(PcmBuffer input, const CommandLine& cl, ProgressMeter& 
     if (input.layout == ChannelLayout::Surround71) {
         print_rear_fold_line(out, cl.preprocess);
     }
-    const PcmBuffer pcm = preprocess_to_48k(std::move(input), cl.preprocess);
+    const PcmBuffer pcm = preprocess_to_48k(resampled ? std::move(*resampled) : std::move(input), cl.preprocess);
     print_processing_lines(out, pcm, cl.encoder);
     if (cl.spectral_analysis) {
         print_spectral_report(out, analyse_spectrum(pcm, cl.encoder.dense_mdct));
@@ -104,7 +106,8 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t&
     // An input refused from its header alone is not read whole: its header
     // takes the same way to the same refusal.
     std::optional<PcmBuffer> refused = header_refused_by_preprocessing(cl);
-    PcmBuffer input = refused ? std::move(*refused) : read_input(cl.input_path, nan_samples);
+    ResampleWhileDecoding early(cl);
+    PcmBuffer input = refused ? std::move(*refused) : read_input(cl.input_path, nan_samples, &early.sink());
     throw_if_interrupted();
     print_whole_file_header(std::cout, input, cl);
     // Checked after the header lines and before any processing.
@@ -112,7 +115,7 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t&
         check_matrix_source(input.channels, input.layout);
         check_matrix_bass_mode(cl.preprocess);
     }
-    process_whole_input(std::move(input), cl, meter);
+    process_whole_input(std::move(input), early.take(), cl, meter);
 }
 
 int run_encode(const CommandLine& cl) {

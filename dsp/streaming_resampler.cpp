@@ -27,6 +27,8 @@ constexpr uint64_t kOutputsPerChunk = 16384;
 constexpr uint64_t kTilePeriods = 32;
 // Input frames appended to the rows per tile (see append_block).
 constexpr uint64_t kAppendTileFrames = 2048;
+// Samples of a block below which its channels are appended on one thread.
+constexpr size_t kParallelAppendFloats = size_t{1} << 16;
 // Doubles in a 4 KiB page and in a 64-byte cache line (see reserve_row_length).
 constexpr size_t kPageDoubles = 512;
 constexpr size_t kLineDoubles = 8;
@@ -188,8 +190,10 @@ void StreamingFir::note_ready_outputs() {
 }
 
 void StreamingFir::append_block(std::span<const float> interleaved) {
-    // Each channel owns its rows, so the channels are appended side by side.
-    for_each_channel(channels_, threads_, [&](uint32_t c) { append_channel(c, interleaved); });
+    // Each channel owns its rows, so the channels of a large block are
+    // appended side by side (a small one is not worth starting threads for).
+    const uint32_t threads = interleaved.size() >= kParallelAppendFloats ? threads_ : 1;
+    for_each_channel(channels_, threads, [&](uint32_t c) { append_channel(c, interleaved); });
     received_ += interleaved.size() / channels_;
 }
 
@@ -333,26 +337,36 @@ void StreamingResampler::push(std::span<const float> interleaved, const Resample
         if (!interleaved.empty()) sink(interleaved);
         return;
     }
-    if (stages_.size() == 2) {
-        stages_[0].push(interleaved, between_);
-        stages_[1].push(between_, out_);
-        between_.clear();
-    } else {
-        stages_[0].push(interleaved, out_);
-    }
+    push(interleaved, out_);
     hand_on(sink);
 }
 
+void StreamingResampler::push(std::span<const float> interleaved, std::vector<float>& out) {
+    if (stages_.empty()) {
+        out.insert(out.end(), interleaved.begin(), interleaved.end());
+    } else if (stages_.size() == 2) {
+        stages_[0].push(interleaved, between_);
+        stages_[1].push(between_, out);
+        between_.clear();
+    } else {
+        stages_[0].push(interleaved, out);
+    }
+}
+
 void StreamingResampler::finish(const ResampledFrameSink& sink) {
+    finish(out_);
+    hand_on(sink);
+}
+
+void StreamingResampler::finish(std::vector<float>& out) {
     if (stages_.size() == 2) {
         stages_[0].finish(between_);
-        stages_[1].push(between_, out_);
+        stages_[1].push(between_, out);
         between_.clear();
-        stages_[1].finish(out_);
+        stages_[1].finish(out);
     } else if (!stages_.empty()) {
-        stages_[0].finish(out_);
+        stages_[0].finish(out);
     }
-    hand_on(sink);
 }
 
 uint64_t StreamingResampler::push_count(uint64_t frames) {
@@ -374,6 +388,10 @@ size_t StreamingResampler::window_floats() const {
     size_t floats = 0;
     for (const StreamingFir& stage : stages_) floats += stage.window_floats();
     return floats;
+}
+
+void StreamingResampler::set_threads(uint32_t threads) {
+    for (StreamingFir& stage : stages_) stage.set_threads(threads);
 }
 
 size_t StreamingResampler::filter_taps() const { return filter_taps_; }

@@ -126,11 +126,17 @@ public:
     void push(std::span<const float> interleaved, const ResampledFrameSink& sink);
     // End of input; a 192 kHz chain finishes its first stage, then its second.
     void finish(const ResampledFrameSink& sink);
+    // The same, appending the output frames to `out`.
+    void push(std::span<const float> interleaved, std::vector<float>& out);
+    void finish(std::vector<float>& out);
 
     // Output frames the stages would hand on for `frames` input frames, and
     // at the end of input, without filtering (see StreamingFir::push_count).
     uint64_t push_count(uint64_t frames);
     uint64_t finish_count();
+
+    // Threads that filter the channels side by side in every stage.
+    void set_threads(uint32_t threads);
 
     // Floats held in the stages' windows, and taps of their filters.
     size_t window_floats() const;

@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "input/flac_library.h"
 #include "platform/file_identity.h"
@@ -15,6 +16,10 @@ namespace {
 // Client data of one decode: the buffer being filled and the first failure.
 struct FlacDecodeState {
     PcmBuffer pcm;  // sample_rate stays 0 until the first audio frame
+    uint64_t frames = 0;                  // decoded so far
+    const DecodedFrameSink* sink = nullptr;
+    bool sink_takes = false;              // the sink takes the samples (asked at the first frame)
+    std::vector<float> block;             // one frame's samples on their way to the sink
     uint32_t bits_per_sample = 0;
     uint8_t failed = 0;
     std::string error_message;
@@ -95,7 +100,8 @@ int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int
         pcm.channels = channels;
         pcm.layout = layout_from_channel_count(channels);
         state.bits_per_sample = bits;
-        reserve_declared(state);
+        state.sink_takes = state.sink != nullptr && state.sink->takes(pcm, state.declared_frames);
+        if (!state.sink_takes) reserve_declared(state);
     } else if (frame->sample_rate != pcm.sample_rate || channels != pcm.channels ||
                bits != state.bits_per_sample) {
         return abort_decode(state, "FLAC stream changes format mid-stream");
@@ -104,15 +110,18 @@ int append_frame(FlacDecodeState& state, const FlacFrameHeader* frame, const int
     // by 2^-(bits - 1): a product by an exact power of two, which is exactly
     // the quotient by 2^(bits - 1).
     const double scale = 1.0 / static_cast<double>(uint64_t{1} << (bits - 1));
-    const size_t start = pcm.samples.size();
     const uint32_t blocksize = frame->blocksize;
-    pcm.samples.resize(start + static_cast<size_t>(blocksize) * channels);
-    float* out = pcm.samples.data() + start;
+    std::vector<float>& samples = state.sink_takes ? state.block : pcm.samples;
+    const size_t start = state.sink_takes ? 0 : samples.size();
+    samples.resize(start + static_cast<size_t>(blocksize) * channels);
+    float* out = samples.data() + start;
     for (uint32_t i = 0; i < blocksize; ++i) {
         for (uint32_t ch = 0; ch < channels; ++ch) {
             *out++ = static_cast<float>(static_cast<double>(buffer[ch][i]) * scale);
         }
     }
+    state.frames += blocksize;
+    if (state.sink_takes) state.sink->push(samples);
     return kFlacWriteContinue;
 }
 
@@ -170,7 +179,7 @@ std::string failure_message(const FlacEntryPoints& api, const FlacDecodeState& s
         return state.error_message;
     }
     const std::string prefix = "libFLAC decode failed: ";
-    const uint64_t decoded = state.pcm.frame_count();
+    const uint64_t decoded = state.frames;
     if (state.declared_frames != 0 && decoded < state.declared_frames) {
         return prefix + "decoded " + std::to_string(decoded) + " of " + std::to_string(state.declared_frames) +
                " declared samples";
@@ -202,7 +211,11 @@ std::string flac_feature_text() {
 
 PcmBuffer read_flac_file(const std::string& path) { return read_flac_file(path, FlacLibrary::instance()); }
 
-PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
+PcmBuffer read_flac_file(const std::string& path, const DecodedFrameSink& sink) {
+    return read_flac_file(path, FlacLibrary::instance(), &sink);
+}
+
+PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library, const DecodedFrameSink* sink) {
     if (!library.available()) {
         throw std::runtime_error("FLAC input requires libFLAC.dll at runtime: " + library.error_message());
     }
@@ -220,6 +233,7 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
         api.set_md5_checking(decoder.get(), 1);
     }
     FlacDecodeState state;
+    state.sink = sink;
     const int status = api.init_file(decoder.get(), path.c_str(), write_callback, metadata_callback,
                                      error_callback, &state);
     if (status != 0) {
@@ -232,7 +246,7 @@ PcmBuffer read_flac_file(const std::string& path, const FlacLibrary& library) {
         std::rethrow_exception(state.pending);
     }
     if (ok && finished && state.failed == 0) {
-        if (state.pcm.samples.empty()) {
+        if (state.frames == 0) {
             throw std::runtime_error("FLAC contained no audio frames");
         }
         return std::move(state.pcm);

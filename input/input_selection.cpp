@@ -55,14 +55,14 @@ PcmBuffer read_input(const std::string& path) {
     return read_input(path, nan_samples);
 }
 
-PcmBuffer read_input(const std::string& path, uint64_t& nan_samples) {
+PcmBuffer read_input(const std::string& path, uint64_t& nan_samples, const DecodedFrameSink* flac_sink) {
     nan_samples = 0;
     const std::string extension = input_extension(path);
     if (is_wave_extension(extension)) {
         return read_wave_file(path, nan_samples);
     }
     if (extension == ".flac") {
-        return read_flac_file(path);
+        return flac_sink != nullptr ? read_flac_file(path, *flac_sink) : read_flac_file(path);
     }
     throw std::runtime_error("Unsupported input extension; use WAV/RF64 or FLAC");
 }

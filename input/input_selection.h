@@ -9,6 +9,8 @@
 
 namespace oskavi {
 
+struct DecodedFrameSink;
+
 // From the last '.' of the whole path to its end, '.' included, ASCII
 // lower-cased; empty when the path has no '.'.
 std::string input_extension(const std::string& path);
@@ -18,8 +20,9 @@ std::string input_extension(const std::string& path);
 PcmBuffer read_input(const std::string& path);
 
 // The same; `nan_samples` receives the number of NaN samples read as 0.0
-// (only float WAVE input can hold them).
-PcmBuffer read_input(const std::string& path, uint64_t& nan_samples);
+// (only float WAVE input can hold them). A FLAC input's frames are offered
+// to `flac_sink` as they are decoded (see read_flac_file).
+PcmBuffer read_input(const std::string& path, uint64_t& nan_samples, const DecodedFrameSink* flac_sink = nullptr);
 
 // True for ".wav", ".wave" and ".rf64", the extensions of the WAVE reader.
 bool is_wave_extension(const std::string& extension);

@@ -1,7 +1,8 @@
 // The built binary's two routes on inputs the golden set does not hold: the
-// streaming route writes the bytes of the whole-file route, and silent inputs
-// become repeats of the one silent frame on every route (plain 48 kHz silence
-// on both routes is in the golden set).
+// streaming route writes the bytes of the whole-file route, a FLAC input
+// resampled as it is decoded gives what the same samples read whole give, and
+// silent inputs become repeats of the one silent frame on every route (plain
+// 48 kHz silence on both routes is in the golden set).
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,42 @@ TEST(EncodeRoutes, StreamingWritesTheBytesOfTheWholeFileRoute) {
         }
     }
     EXPECT_EQ(decode_ac3(dir.file("7s.ac3")).errors, "");  // matrix with a bass-managed LFE
+}
+
+TEST(EncodeRoutes, FlacResampledWhileDecodedGivesTheBytesAndLinesOfTheWholeInput) {
+    struct Case {
+        uint32_t channels, rate;
+        Args options;
+    };
+    // Every rate the rate stage converts; a 7.1 input and a matrix decode are
+    // read whole whatever the container.
+    const Case cases[] = {
+        {2, 44100, {}},
+        {6, 88200, {"--bass-management"}},
+        {1, 96000, {}},
+        {2, 176400, {"--bitrate", "192"}},
+        {6, 192000, {"--generate-lfe", "--force-generate-lfe"}},
+        {8, 96000, {}},
+        {2, 44100, {"--matrix-decode"}},
+    };
+    TempDirectory dir;
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(&c - cases);
+        // Longer than one batch of the rate stage, and not a whole number of FLAC blocks.
+        const Samples samples = tools::make_test_signal({c.rate, c.channels, 0.73, 0.6, c.channels != 2, 3});
+        const std::string wav = dir.file(name + ".wav");
+        const std::string flac = dir.file(name + ".flac");
+        tools::write_wav(wav, samples, c.rate, c.channels, 24);
+        ASSERT_EQ(run_process({"flac", "-s", "-f", "--channel-map=none", "-o", flac, wav}).exit_code, 0);
+        const ProcessResult f = run_oskavi(joined({flac, dir.file(name + "f.ac3")}, c.options));
+        const ProcessResult w = run_oskavi(joined({wav, dir.file(name + "w.ac3"), "--no-streaming"}, c.options));
+        ASSERT_EQ(f.exit_code + w.exit_code, 0) << name << f.err << w.err;
+        std::string flac_lines = f.out;  // the input line names the container
+        ASSERT_NE(flac_lines.find(", FLAC)"), std::string::npos) << f.out;
+        flac_lines.replace(flac_lines.find(", FLAC)"), 7, ", WAVE)");
+        EXPECT_EQ(flac_lines, w.out) << name;
+        EXPECT_EQ(file_bytes(dir.file(name + "f.ac3")), file_bytes(dir.file(name + "w.ac3"))) << name;
+    }
 }
 
 TEST(EncodeRoutes, SilentInputsRepeatTheSilentFrameOnEveryRoute) {
