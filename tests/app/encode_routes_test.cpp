@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 
 #include "ac3/frame_encoder.h"
@@ -114,14 +115,29 @@ TEST(EncodeRoutes, FlacResampledWhileDecodedGivesTheBytesAndLinesOfTheWholeInput
         const std::string flac = dir.file(name + ".flac");
         tools::write_wav(wav, samples, c.rate, c.channels, 24);
         ASSERT_EQ(run_process({"flac", "-s", "-f", "--channel-map=none", "-o", flac, wav}).exit_code, 0);
-        const ProcessResult f = run_oskavi(joined({flac, dir.file(name + "f.ac3")}, c.options));
         const ProcessResult w = run_oskavi(joined({wav, dir.file(name + "w.ac3"), "--no-streaming"}, c.options));
-        ASSERT_EQ(f.exit_code + w.exit_code, 0) << name << f.err << w.err;
-        std::string flac_lines = f.out;  // the input line names the container
-        ASSERT_NE(flac_lines.find(", FLAC)"), std::string::npos) << f.out;
-        flac_lines.replace(flac_lines.find(", FLAC)"), 7, ", WAVE)");
-        EXPECT_EQ(flac_lines, w.out) << name;
-        EXPECT_EQ(file_bytes(dir.file(name + "f.ac3")), file_bytes(dir.file(name + "w.ac3"))) << name;
+        ASSERT_EQ(w.exit_code, 0) << name << w.err;
+        // One thread filters as it decodes; more hand the blocks to a thread of the rate stage.
+        for (const char* threads : {"1", "3"}) {
+            const ProcessResult f = run_oskavi(joined({flac, dir.file(name + "f.ac3")}, c.options), {{"OSKAVI_THREADS", threads}});
+            ASSERT_EQ(f.exit_code, 0) << name << f.err;
+            std::string flac_lines = f.out;  // the input line names the container
+            ASSERT_NE(flac_lines.find(", FLAC)"), std::string::npos) << f.out;
+            flac_lines.replace(flac_lines.find(", FLAC)"), 7, ", WAVE)");
+            EXPECT_EQ(flac_lines, w.out) << name << " on " << threads;
+            EXPECT_EQ(file_bytes(dir.file(name + "f.ac3")), file_bytes(dir.file(name + "w.ac3"))) << name << " on " << threads;
+        }
+    }
+    // A stream that breaks off after blocks have gone to the rate stage: the
+    // decoder's refusal, and no output, whichever thread was filtering.
+    std::vector<uint8_t> broken = file_bytes(dir.file("0.flac"));
+    std::fill(broken.begin() + static_cast<std::ptrdiff_t>(broken.size() / 2), broken.end(), uint8_t{0});
+    write_file_bytes(dir.file("broken.flac"), broken);
+    for (const char* threads : {"1", "3"}) {
+        const ProcessResult r = run_oskavi({dir.file("broken.flac"), dir.file("broken.ac3")}, {{"OSKAVI_THREADS", threads}});
+        EXPECT_EQ(r.exit_code, 2) << threads;
+        EXPECT_EQ(r.err, "Error: libFLAC decode error: lost sync\n") << threads;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("broken.ac3"))) << threads;
     }
 }
 
