@@ -106,8 +106,10 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t&
     // An input refused from its header alone is not read whole: its header
     // takes the same way to the same refusal.
     std::optional<PcmBuffer> refused = header_refused_by_preprocessing(cl);
+    // A FLAC input may be converted to 48 kHz while it is decoded.
     ResampleWhileDecoding early(cl);
     PcmBuffer input = refused ? std::move(*refused) : read_input(cl.input_path, nan_samples, &early.sink());
+    std::optional<PcmBuffer> resampled = early.take();
     throw_if_interrupted();
     print_whole_file_header(std::cout, input, cl);
     // Checked after the header lines and before any processing.
@@ -115,7 +117,7 @@ void run_whole_file_route(const CommandLine& cl, ProgressMeter& meter, uint64_t&
         check_matrix_source(input.channels, input.layout);
         check_matrix_bass_mode(cl.preprocess);
     }
-    process_whole_input(std::move(input), early.take(), cl, meter);
+    process_whole_input(std::move(input), std::move(resampled), cl, meter);
 }
 
 int run_encode(const CommandLine& cl) {

@@ -38,7 +38,7 @@ bool ResampleWhileDecoding::takes(const PcmBuffer& format, uint64_t declared_fra
     resampler_.emplace(format.sample_rate, format.channels);
     // With threads to spare the rate stage runs beside the decoder, on the
     // threads the decoder leaves.
-    resampler_->set_threads(std::max<uint32_t>(1, threads_ - 1));
+    resampler_->set_threads(threads_ > 1 ? threads_ - 1 : 1);
     if (threads_ > 1) worker_ = std::jthread([this] { filter_queued_blocks(); });
     resampled_ = PcmBuffer{48000, format.channels, format.layout, {}};
     const uint64_t floats = (declared_frames * 48000 / format.sample_rate + 1) * format.channels;

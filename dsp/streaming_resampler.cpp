@@ -77,6 +77,7 @@ StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_
             const int64_t column = floor_div(offset, d);
             refs_[r].push_back({static_cast<uint64_t>(offset - column * d), column});
             taps_[r].push_back(h[k]);
+            ++tap_count_;
         }
     }
     last_reach_ = static_cast<int64_t>((up - 1) * down / up) + centre;
@@ -110,11 +111,16 @@ const double* StreamingFir::row_data(size_t index) const {
     return rows.store.data() + (index % down_) * rows.pitch;
 }
 
+double* StreamingFir::row_data(size_t index) {
+    ChannelRows& rows = channel_rows_[index / down_];
+    return rows.store.data() + (index % down_) * rows.pitch;
+}
+
 double* StreamingFir::extend_row(size_t index, size_t count) {
     const size_t length = lengths_[index];
     reserve_row_length(static_cast<uint32_t>(index / down_), length + count);
     lengths_[index] = length + count;
-    return const_cast<double*>(row_data(index)) + length;
+    return row_data(index) + length;
 }
 
 void StreamingFir::append_frame(const float* frame) {
@@ -148,7 +154,7 @@ void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float
     outputs.resize(count * up_);
     // Every phase's row pointers at the batch's first period, phase after phase.
     std::vector<const double*> pointers;
-    pointers.reserve(up_ * refs_[0].size());  // every phase has as many taps
+    pointers.reserve(tap_count_);
     for (uint64_t r = 0; r < up_; ++r)
         for (const TapRef& ref : refs_[r]) pointers.push_back(row_data(c * down_ + ref.row) + column + ref.column);
     // A tile of periods at a time, every phase of it: the tile's few columns
@@ -172,7 +178,7 @@ void StreamingFir::drop_columns_before(int64_t column) {
     if (dropped * static_cast<int64_t>(down_) < kCompactFrames) return;
     for (size_t i = 0; i < lengths_.size(); ++i) {
         const size_t gone = std::min<size_t>(static_cast<size_t>(dropped), lengths_[i]);
-        double* row = const_cast<double*>(row_data(i));
+        double* row = row_data(i);
         std::copy(row + gone, row + lengths_[i], row);
         lengths_[i] -= gone;
     }

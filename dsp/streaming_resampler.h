@@ -69,6 +69,7 @@ private:
 
     // Row `index` is row index % down of channel index / down.
     const double* row_data(size_t index) const;
+    double* row_data(size_t index);
     double* extend_row(size_t index, size_t count);
     void reserve_row_length(uint32_t c, size_t length);
     void append_frame(const float* frame);
@@ -89,6 +90,7 @@ private:
     int64_t keep_;
     std::vector<std::vector<TapRef>> refs_;   // per output phase r, taps that count
     std::vector<std::vector<double>> taps_;   // per output phase r, matching refs_
+    size_t tap_count_ = 0;                    // taps of all phases
     int64_t last_reach_;                      // frame offset the period's last output reaches
     int64_t earliest_column_;                 // most negative column any tap reads
     // The input frames dealt to rows by frame mod down: the down rows of a
