@@ -17,8 +17,6 @@ namespace {
 
 constexpr uint32_t kRefreshMinKbps = 448;
 constexpr uint32_t kSegmentationMargin = 96;  // bits a split must save
-constexpr double kTonalFlatness = 0.08;
-constexpr double kSemiTonalFlatness = 0.25;
 
 // The cost model allocates at a fixed mid-range coarse offset with the
 // encoder's fixed allocation codes.
@@ -40,10 +38,10 @@ ExponentRow minimum_over_blocks(const std::array<BlockAnalysis, kBlocksPerFrame>
     return row;
 }
 
-bool strategy_tried(uint8_t strategy, bool switched, double flatness) {
+bool strategy_tried(uint8_t strategy, bool switched, Tonality tonality) {
     if (switched) return strategy == kExpD45;
-    if (flatness < kTonalFlatness) return strategy == kExpD15;
-    if (flatness < kSemiTonalFlatness) return strategy != kExpD45;
+    if (tonality == Tonality::Tonal) return strategy == kExpD15;
+    if (tonality == Tonality::FairlyTonal) return strategy != kExpD45;
     return true;
 }
 
@@ -73,7 +71,7 @@ public:
         params_.fsnroffst = plan.fsnroffst[channel];
         const int last_first = all_runs ? kBlocksPerFrame - 1 : 0;
         for (int first = 0; first <= last_first; ++first) {
-            add_runs_from(blocks, channel, plan.flatness[channel], first, all_runs ? first + 1 : kBlocksPerFrame);
+            add_runs_from(blocks, channel, plan.tonality[channel], first, all_runs ? first + 1 : kBlocksPerFrame);
         }
         cost_waiting();
     }
@@ -83,7 +81,7 @@ public:
 private:
     // The runs [first, end) for end from first_end to 6, each set's minima
     // the previous run's with one more block.
-    void add_runs_from(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, double flatness,
+    void add_runs_from(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, Tonality tonality,
                        int first, int first_end) {
         ExponentRow minima;
         minima.fill(24);
@@ -94,7 +92,7 @@ private:
             switched = switched || blocks[end - 1].blksw[channel] != 0;
             if (end < first_end) continue;
             for (uint8_t strategy : {kExpD15, kExpD25, kExpD45}) {
-                if (strategy_tried(strategy, switched, flatness)) add(first, end, strategy, minima);
+                if (strategy_tried(strategy, switched, tonality)) add(first, end, strategy, minima);
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "ac3/frame_planning.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <stdexcept>
 
@@ -68,8 +69,9 @@ double sum_energy(const EnergySpectrum& energy) {
     return total;
 }
 
-// Geometric over arithmetic mean of the spectrum, 0 (tonal) .. 1 (flat).
-double spectral_flatness(const EnergySpectrum& energy, double total) {
+}  // namespace
+
+double spectral_flatness(std::span<const double, kMaxCodedBins> energy, double total) {
     const double mean = total / kMaxCodedBins;
     const double epsilon = mean * 1e-12 + 1e-30;
     double log_sum = 0.0;
@@ -77,6 +79,64 @@ double spectral_flatness(const EnergySpectrum& energy, double total) {
     const double flatness = std::exp((1.0 / kMaxCodedBins) * log_sum) / (mean + epsilon);
     return std::clamp(flatness, 0.0, 1.0);
 }
+
+namespace {
+
+constexpr double kTonalFlatness = 0.08;
+constexpr double kFairlyTonalFlatness = 0.25;
+constexpr double kLn2 = 0.6931471805599453;
+// Relative distance from a threshold within which the estimate below gives
+// way to the exact flatness. The two differ by less than 1e-9 relative: the
+// estimate's product of 253 mantissas is off by at most 253 roundings, and
+// the exact sum of 253 logarithms by at most 253 roundings of partial sums
+// below 2e5, about 1e-8 in all, a 253rd of it in the exponent.
+constexpr double kEstimateMargin = 1e-6;
+
+Tonality tonality_of(double flatness) {
+    if (flatness < kTonalFlatness) return Tonality::Tonal;
+    if (flatness < kFairlyTonalFlatness) return Tonality::FairlyTonal;
+    return Tonality::Flat;
+}
+
+// spectral_flatness but for the rounding, with one logarithm for the whole
+// spectrum: the sum of log(e + epsilon) is the logarithm of the product of
+// the bins' binary mantissas, each in [0.5, 1) (so that the product of 253
+// stays a normal double), plus the sum of their exponents times ln 2. Every
+// e + epsilon is a positive normal double (epsilon is at least 1e-30) when
+// the total is finite.
+double estimated_flatness(std::span<const double, kMaxCodedBins> energy, double total) {
+    static_assert(kMaxCodedBins < 1000, "the mantissa product must stay above the smallest normal double");
+    const double mean = total / kMaxCodedBins;
+    const double epsilon = mean * 1e-12 + 1e-30;
+    constexpr uint64_t kFraction = (uint64_t{1} << 52) - 1;
+    constexpr uint64_t kHalfExponent = uint64_t{1022} << 52;  // the exponent field of [0.5, 1)
+    double product = 1.0;
+    int64_t exponents = 0;
+    for (double e : energy) {
+        const auto bits = std::bit_cast<uint64_t>(e + epsilon);
+        exponents += static_cast<int64_t>(bits >> 52) - 1022;
+        product *= std::bit_cast<double>((bits & kFraction) | kHalfExponent);
+    }
+    const double log_sum = std::log(product) + static_cast<double>(exponents) * kLn2;
+    return std::exp((1.0 / kMaxCodedBins) * log_sum) / (mean + epsilon);
+}
+
+bool near_threshold(double flatness) {
+    for (double threshold : {kTonalFlatness, kFairlyTonalFlatness}) {
+        if (!(std::fabs(flatness - threshold) > kEstimateMargin * threshold)) return true;  // NaN too
+    }
+    return false;
+}
+
+}  // namespace
+
+Tonality spectral_tonality(std::span<const double, kMaxCodedBins> energy, double total) {
+    if (!std::isfinite(total)) return tonality_of(spectral_flatness(energy, total));
+    const double estimate = estimated_flatness(energy, total);
+    return tonality_of(near_threshold(estimate) ? spectral_flatness(energy, total) : estimate);
+}
+
+namespace {
 
 // End of the occupied spectrum: a margin above the bin where the running
 // energy reaches 99.95 % of the total, at least chbwcod 0, on the grid.
@@ -125,7 +185,7 @@ FramePlan plan_frame(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, u
         totals[c] = total;
         uint32_t end = kMinEndmant;
         if (total > kSilentEnergy) {
-            plan.flatness[c] = spectral_flatness(energy, total);
+            plan.tonality[c] = spectral_tonality(energy, total);
             end = occupied_end(energy, total);
         }
         uint32_t endmant = std::min(end, cap);

@@ -82,6 +82,10 @@ struct CouplingPlan {
     std::vector<CouplingBand> bands;
 };
 
+// How tonal a channel's spectrum is, from its spectral flatness (geometric
+// over arithmetic mean, 0 tonal .. 1 flat): below 0.08, below 0.25, or above.
+enum class Tonality : uint8_t { Tonal, FairlyTonal, Flat };
+
 struct FramePlan {
     std::array<uint32_t, kMaxFbwChannels> endmant{kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant, kMinEndmant};
     std::array<uint8_t, kMaxFbwChannels> chbwcod{};
@@ -89,7 +93,7 @@ struct FramePlan {
     // the last full-bandwidth channel.
     std::array<uint8_t, kMaxFbwChannels + 1> fsnroffst{};
     std::array<std::array<uint8_t, kMaxFbwChannels>, kBlocksPerFrame> chexpstr{};  // [block][channel]
-    std::array<double, kMaxFbwChannels> flatness{};  // tonality measure, 0..1
+    std::array<Tonality, kMaxFbwChannels> tonality{};  // Tonal for a silent channel
 
     CouplingPlan coupling;  // in use (cplinu) or not, and its range
     uint8_t cplfsnroffst = 4;
