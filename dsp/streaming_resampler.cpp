@@ -215,12 +215,12 @@ void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved
     double* const* ends = row_ends_.data() + c * down_;
     // Room for every row first: growing the rows moves them all.
     uint64_t most = 0;
-    size_t longest = 0;
+    uint64_t longest = 0;
     for (uint64_t row = 0; row < down_; ++row) {
         most = std::max(most, entries_of(row));
-        longest = std::max(longest, lengths_[c * down_ + row] + entries_of(row));
+        longest = std::max<uint64_t>(longest, lengths_[c * down_ + row] + entries_of(row));
     }
-    reserve_row_length(c, longest);
+    reserve_row_length(c, static_cast<size_t>(longest));
     for (uint64_t row = 0; row < down_; ++row) {
         const uint64_t count = entries_of(row);
         row_ends_[c * down_ + row] = extend_row(c * down_ + row, count) + count;
