@@ -86,7 +86,6 @@ StreamingFir::StreamingFir(uint32_t channels, uint64_t up, uint64_t down, int64_
     lengths_.assign(static_cast<size_t>(channels) * down, static_cast<size_t>(-earliest_column_));
     channel_rows_.resize(channels);
     for (uint32_t c = 0; c < channels; ++c) reserve_row_length(c, lengths_[0]);
-    row_ends_.resize(lengths_.size());
 }
 
 void StreamingFir::reserve_row_length(uint32_t c, size_t length) {
@@ -212,8 +211,8 @@ void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved
         const uint64_t first = first_of(row);
         return first < frames ? (frames - first + down_ - 1) / down_ : 0;
     };
-    double* const* ends = row_ends_.data() + c * down_;
-    // Room for every row first: growing the rows moves them all.
+    // Room for every row first: growing the rows moves them all, and after
+    // this they stay put, so a row's new entries end at its length.
     uint64_t most = 0;
     uint64_t longest = 0;
     for (uint64_t row = 0; row < down_; ++row) {
@@ -221,10 +220,7 @@ void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved
         longest = std::max<uint64_t>(longest, lengths_[c * down_ + row] + entries_of(row));
     }
     reserve_row_length(c, static_cast<size_t>(longest));
-    for (uint64_t row = 0; row < down_; ++row) {
-        const uint64_t count = entries_of(row);
-        row_ends_[c * down_ + row] = extend_row(c * down_ + row, count) + count;
-    }
+    for (uint64_t row = 0; row < down_; ++row) extend_row(c * down_ + row, entries_of(row));
     // A tile of periods at a time: the tile's few thousand frames stay in
     // the first-level cache while every row takes its entries from them.
     const uint64_t tile = std::max<uint64_t>(8, kAppendTileFrames / down_);
@@ -233,7 +229,8 @@ void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved
             const uint64_t entries = entries_of(row);
             if (entries <= k0) continue;
             const uint64_t count = std::min(tile, entries - k0);
-            double* dest = ends[row] - (entries - k0);
+            const size_t index = c * down_ + row;
+            double* dest = row_data(index) + lengths_[index] - (entries - k0);
             const float* source = interleaved.data() + (first_of(row) + k0 * down_) * channels_ + c;
             for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
         }

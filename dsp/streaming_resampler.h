@@ -109,7 +109,6 @@ private:
     bool released_ = false;
     uint32_t threads_ = 1;
     std::vector<std::vector<float>> planar_;  // per channel, outputs of the batch being produced
-    std::vector<double*> row_ends_;           // per row, its end while a block is appended
 };
 
 // 2:1 decimation with the 63-tap half-band filter (output j centred on input
