@@ -8,6 +8,11 @@
 
 #include "ac3/bit_allocation_tables.h"
 #include "ac3/short_runs.h"
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
+#endif
 
 namespace oskavi {
 namespace {
@@ -385,6 +390,43 @@ uint8_t fill_psd(std::span<const uint8_t> exponents, uint32_t start, uint32_t en
     return largest;
 }
 
+#if OSKAVI_AVX2_KERNELS
+// fill_psd of the 32 bins from `first`, their largest exponent folded into
+// `largest` (lane by lane).
+OSKAVI_AVX2_INLINE void fill_thirty_two_psd(const uint8_t* exponents, uint32_t first, i32* psd, __m256i& largest) {
+    const uint8_t* e = exponents + first;
+    largest = _mm256_max_epu8(largest, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(e)));
+    for (uint32_t q = 0; q < 32; q += 8) {
+        const __m256i wide = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + q)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(psd + first + q),
+                            _mm256_sub_epi32(_mm256_set1_epi32(3072), _mm256_slli_epi32(wide, 7)));
+    }
+}
+
+// fill_psd over [0, end) for end >= 32, 32 bins at a time; a last part of
+// fewer is done as the 32 bins ending at `end` (bins done twice come out
+// the same).
+OSKAVI_AVX2 uint8_t fill_psd_from_zero_avx2(const uint8_t* exponents, uint32_t end, i32* psd) {
+    __m256i largest = _mm256_setzero_si256();
+    uint32_t first = 0;
+    for (; first + 32 <= end; first += 32) fill_thirty_two_psd(exponents, first, psd, largest);
+    if (first < end) fill_thirty_two_psd(exponents, end - 32, psd, largest);
+    __m128i m = _mm_max_epu8(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
+    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
+    return static_cast<uint8_t>(_mm_cvtsi128_si32(m));
+}
+#endif
+
+uint8_t fill_psd_from_zero(std::span<const uint8_t> exponents, uint32_t end, i32* psd) {
+#if OSKAVI_AVX2_KERNELS
+    if (end >= 32 && processor_has_avx2()) return fill_psd_from_zero_avx2(exponents.data(), end, psd);
+#endif
+    return fill_psd(exponents, 0, end, psd);
+}
+
 BitAllocationMask build_mask(std::span<const uint8_t> exponents, uint32_t start, uint32_t end,
                              const BitAllocParams& params, LeakStart leaks) {
     BitAllocationMask m;
@@ -418,7 +460,7 @@ int32_t stepped_band_psd(std::span<const uint8_t> exponents, uint32_t group_size
     check_codes(params);
     if (group_size != 1 && group_size != 2 && group_size != 4) throw std::runtime_error("invalid exponent group size");
     std::array<i32, kBinsPerBlock> psd;
-    const uint8_t largest = fill_psd(exponents, 0, end, psd.data());
+    const uint8_t largest = fill_psd_from_zero(exponents, end, psd.data());
     if (largest > 24) {
         integrate_bands<log_add>(PsdRange{psd.data(), 0, end}, bndpsd);
         return a52::floortab[params.floorcod];

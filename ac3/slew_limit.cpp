@@ -146,35 +146,25 @@ void limit_slew_vectors(std::span<uint8_t> r) {
 #if OSKAVI_AVX2_KERNELS
 // Both scans again in 8-bit lanes, 32 at a time: with every value at most
 // 24 the forward scan is x[i] = min over s of x[i - s] + 2s, built up by
-// shifts of 1, 2, 4, 8 and 16 lanes with saturating adds (values stay far
-// below 255; lanes shifted in from outside read 255 and never win), then
-// the carry from the previous 32 lanes plus 2, 4, ..., 64. The backward
-// scan mirrors it; its padding lanes beyond n are 255 so that they never win.
+// shifts of 1, 2, 4 and 8 lanes with saturating adds (values stay far below
+// 255; lanes shifted in from outside read 255 and never win), then the
+// carry from the previous 32 lanes plus 2, 4, ..., 64. The shifts reach
+// s <= 15, and that is enough: for s >= 13, x[i - s] + 2s >= 26 exceeds
+// x[i] itself (s = 0). The backward scan mirrors it; its padding lanes
+// beyond n are 255 so that they never win.
 
-// x shifted towards higher lanes by S (lane i reads lane i - S), 255 shifted in.
+// x shifted towards higher lanes by S < 16 (lane i reads lane i - S), 255 shifted in.
 template <int S>
 OSKAVI_AVX2_INLINE __m256i from_lower(__m256i x, __m256i filler) {
     const __m256i low_into_high = _mm256_permute2x128_si256(x, x, 0x08);  // [0 | low half]
-    __m256i shifted;
-    if constexpr (S == 16) {
-        shifted = low_into_high;
-    } else {
-        shifted = _mm256_alignr_epi8(x, low_into_high, 16 - S);
-    }
-    return _mm256_or_si256(shifted, filler);
+    return _mm256_or_si256(_mm256_alignr_epi8(x, low_into_high, 16 - S), filler);
 }
 
-// x shifted towards lower lanes by S (lane i reads lane i + S), 255 shifted in.
+// x shifted towards lower lanes by S < 16 (lane i reads lane i + S), 255 shifted in.
 template <int S>
 OSKAVI_AVX2_INLINE __m256i from_higher(__m256i x, __m256i filler) {
     const __m256i high_into_low = _mm256_permute2x128_si256(x, x, 0x81);  // [high half | 0]
-    __m256i shifted;
-    if constexpr (S == 16) {
-        shifted = high_into_low;
-    } else {
-        shifted = _mm256_alignr_epi8(high_into_low, x, S);
-    }
-    return _mm256_or_si256(shifted, filler);
+    return _mm256_or_si256(_mm256_alignr_epi8(high_into_low, x, S), filler);
 }
 
 // Bytes 0..31 with 255 in lanes [first, end), 0 elsewhere.
@@ -224,7 +214,7 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
     __m256i carry = _mm256_set1_epi8(static_cast<char>(255));
     for (std::size_t i = 0; i < padded; i += 32) {
         __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i]));
-        x = forward_step<16>(forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x)))));
+        x = forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x))));
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampUp)));
         _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i]), x);
         // Lane 31 everywhere.
@@ -235,7 +225,7 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
     carry = _mm256_set1_epi8(static_cast<char>(255));
     for (std::size_t i = padded; i > 0; i -= 32) {
         __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i - 32]));
-        x = backward_step<16>(backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x)))));
+        x = backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x))));
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampDown)));
         _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i - 32]), x);
         carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
