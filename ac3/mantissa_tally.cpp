@@ -287,6 +287,8 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
     // end, and for the second store of the 24-bin band at the top.
     alignas(32) std::array<int16_t, kBinsPerBlock + 32> base;
     std::copy(band_base.begin(), band_base.begin() + kFirstWideBand, base.begin());
+    // Unrolled, every store's place and count is a constant.
+#pragma GCC unroll 22
     for (int band = kFirstWideBand; band < a52::kBandCount; ++band) {
         const __m256i lanes = _mm256_set1_epi16(band_base[band]);
         auto* at = reinterpret_cast<__m256i*>(base.data() + a52::bndtab[band]);

@@ -23,15 +23,14 @@ struct RematrixBand {
 // last coded bin; coupling cuts it short.
 inline constexpr std::array<RematrixBand, 4> kRematrixBands{{{13, 25}, {25, 37}, {37, 61}, {61, kRematrixUpperBin}}};
 
-// Decides the four rematflg bits of one block and rewrites the selected bands
-// of both channels in place. The last band ends at min(upper_bin, 253).
-std::array<uint8_t, 4> rematrix_block(std::span<double, kBinsPerBlock> left, std::span<double, kBinsPerBlock> right,
-                                      uint32_t upper_bin);
-
 // Rematrixes channels 0 and 1 of every block of a two-channel frame: stores
 // each block's flags and refreshes both channels' raw exponents from the
 // rewritten coefficients. The raw exponents must be those of the
 // coefficients as they come in: a block with no band rewritten keeps them.
 void rematrix_frame(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t upper_bin);
+
+// rematrix_frame summing each block's band energies one block at a time:
+// the reference for the kernel that sums four blocks side by side.
+void rematrix_frame_plain(std::array<BlockAnalysis, kBlocksPerFrame>& blocks, uint32_t upper_bin);
 
 }  // namespace oskavi
