@@ -45,8 +45,10 @@ uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
 }
 
 // The DC exponent plus one exponent per differential step; at most
-// 3 * 84 steps (D15 over 253 bins).
-using StepExponents = std::array<uint8_t, 3 * kMaxExponentGroups + 1>;
+// 3 * 84 steps (D15 over 253 bins), with room for the slew limit to work in
+// place.
+using StepExponents = std::array<uint8_t, kSlewRoom>;
+static_assert(3 * kMaxExponentGroups + 1 <= 256);
 
 #if defined(__SSE2__)
 // Sixteen steps at a time: each 16-bit lane's low byte becomes the smaller
@@ -229,7 +231,7 @@ uint32_t shape_steps(std::span<const uint8_t> exponents, uint8_t strategy, uint3
     const uint32_t groups = group_count_for(strategy, coded_bins);
     const uint32_t steps = 3 * groups;
     reduce_to_steps(exponents, group_size, steps, coded_bins, r);
-    limit_slew(std::span<uint8_t>(r.data(), steps + 1));
+    limit_slew_in_place(r, steps + 1);
     // Bins reached by a step take its exponent; the rest (beyond the last
     // step, or beyond the coded bins) stay 24.
     const uint32_t covered = std::min(steps * group_size + 1, coded_bins);

@@ -205,32 +205,31 @@ constexpr std::array<uint8_t, 32> make_ramp(bool up) {
 constexpr std::array<uint8_t, 32> kRampUp = make_ramp(true);
 constexpr std::array<uint8_t, 32> kRampDown = make_ramp(false);
 
-OSKAVI_AVX2 void limit_slew_bytes_avx2(std::span<uint8_t> r) {
-    const std::size_t n = std::min(r.size(), kCapacity);  // at most 256 by contract
+// The scans over r[0..n) in place; r has room for 32 bytes past n, whose
+// bytes are overwritten.
+OSKAVI_AVX2 void limit_slew_bytes_avx2(uint8_t* r, std::size_t n) {
     const std::size_t padded = (n + 31) / 32 * 32;
-    alignas(32) std::array<uint8_t, kCapacity> bytes;
-    copy_short(bytes.data(), r.data(), n);
-    fill_short(bytes.data() + n, padded - n, uint8_t{255});
-    __m256i carry = _mm256_set1_epi8(static_cast<char>(255));
+    const __m256i none = _mm256_set1_epi8(static_cast<char>(255));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
+    __m256i carry = none;
     for (std::size_t i = 0; i < padded; i += 32) {
-        __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i]));
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i));
         x = forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x))));
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampUp)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i]), x);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), x);
         // Lane 31 everywhere.
         carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
     }
     // The forward scan filled the padding with finite values: back to 255.
-    fill_short(bytes.data() + n, padded - n, uint8_t{255});
-    carry = _mm256_set1_epi8(static_cast<char>(255));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
+    carry = none;
     for (std::size_t i = padded; i > 0; i -= 32) {
-        __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(&bytes[i - 32]));
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i - 32));
         x = backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x))));
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampDown)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(&bytes[i - 32]), x);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i - 32), x);
         carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
     }
-    copy_short(r.data(), bytes.data(), n);
 }
 #endif
 
@@ -253,7 +252,11 @@ bool limit_slew_sse2_available() { return false; }
 void limit_slew_avx2(std::span<uint8_t> r) {
 #if OSKAVI_AVX2_KERNELS
     if (processor_has_avx2()) {
-        if (r.size() >= 2) limit_slew_bytes_avx2(r);
+        const std::size_t n = std::min(r.size(), std::size_t{256});  // at most 256 by contract
+        std::array<uint8_t, kSlewRoom> buffer;
+        copy_short(buffer.data(), r.data(), n);
+        limit_slew_in_place(buffer, n);
+        copy_short(r.data(), buffer.data(), n);
         return;
     }
 #endif
@@ -261,5 +264,16 @@ void limit_slew_avx2(std::span<uint8_t> r) {
 }
 
 void limit_slew(std::span<uint8_t> r) { limit_slew_avx2(r); }
+
+void limit_slew_in_place(std::span<uint8_t, kSlewRoom> buffer, std::size_t n) {
+    if (n < 2) return;
+#if OSKAVI_AVX2_KERNELS
+    if (processor_has_avx2()) {
+        limit_slew_bytes_avx2(buffer.data(), std::min(n, std::size_t{256}));
+        return;
+    }
+#endif
+    limit_slew_sse2(buffer.first(n));
+}
 
 }  // namespace oskavi

@@ -5,6 +5,7 @@
 // higher one would overflow a mantissa) until every neighbour pair differs by
 // at most 2.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -15,6 +16,13 @@ namespace oskavi {
 // Uses the AVX2 kernel where the processor has AVX2, else the SSE2 kernel
 // where the build has SSE2, else the plain one.
 void limit_slew(std::span<uint8_t> r);
+
+// Room for limit_slew_in_place: 256 values and 32 bytes of padding.
+inline constexpr std::size_t kSlewRoom = 256 + 32;
+
+// limit_slew over buffer[0..n), n at most 256, without copying it: the
+// bytes of the buffer past n are overwritten.
+void limit_slew_in_place(std::span<uint8_t, kSlewRoom> buffer, std::size_t n);
 
 // The kernels behind limit_slew, for the test that holds them to the same
 // result (limit_slew_avx2 falls back to the SSE2 one without AVX2, and that
