@@ -1,8 +1,15 @@
 #include "bitstream/bit_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
+
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
+#endif
 
 namespace oskavi {
 
@@ -56,40 +63,35 @@ void store_big_endian(uint8_t* at, uint64_t value) {
     std::memcpy(at, bytes, 8);
 }
 
-// Packs `count` fields (value_of(i), width_of(i)) after `used` bits already
-// in out[0] (its top bits), into a 64-bit register filled from the top. At
-// most three fields go in between stores (7 + 3 * 16 bits fit), and each
+// Packs `count` fields (value_of(i), width_of(i)), every value known to fit
+// its width, after `used` bits already in out[0] (its top bits), into a
+// 64-bit register filled from the top: `room` is the count of its bits still
+// free, so a field goes in by one subtraction and one shift. PerStore fields
+// go in between stores (7 + PerStore * widest bits must fit 64), and each
 // store writes all eight bytes of the register: the whole bytes done move
 // the output on, the rest is written again by the next store, so there are
 // no data-dependent branches. out must have room for 8 bytes past the last
-// byte the fields touch, and every width must be at most kWidestField.
-// Returns the bits of values above their width (0 if all fit) and leaves
-// the bit count from out[0] in `bits_written`.
-template <typename ValueOf, typename WidthOf>
-uint64_t pack_fields(uint8_t* out, uint32_t used, std::size_t count, ValueOf value_of, WidthOf width_of,
-                     uint64_t& bits_written) {
+// byte the fields touch. Returns the bit count from out[0].
+template <std::size_t PerStore, typename ValueOf, typename WidthOf>
+uint64_t pack_fields(uint8_t* out, uint32_t used, std::size_t count, ValueOf value_of, WidthOf width_of) {
     uint64_t acc = uint64_t{out[0]} << 56;
-    uint32_t bits = used;
-    uint64_t overflow = 0;
+    uint32_t room = 64 - used;
     uint8_t* const first = out;
+    // A width-0 field has value 0: whatever the shift, it adds nothing.
     const auto add = [&](std::size_t i) {
-        const uint32_t width = width_of(i);
-        const uint64_t value = value_of(i);
-        overflow |= value >> width;
-        acc |= value << ((64 - bits - width) & 63);
-        bits += width;
+        room -= width_of(i);
+        acc |= uint64_t{value_of(i)} << (room & 63);
     };
     const auto store = [&] {
         store_big_endian(out, acc);
-        out += bits >> 3;
-        acc <<= bits & ~7u;
-        bits &= 7;
+        const uint32_t done = (64 - room) >> 3;  // at most 7 whole bytes
+        out += done;
+        acc <<= 8 * done;
+        room += 8 * done;
     };
     std::size_t i = 0;
-    for (; i + 3 <= count; i += 3) {
-        add(i);
-        add(i + 1);
-        add(i + 2);
+    for (; i + PerStore <= count; i += PerStore) {
+        for (std::size_t k = 0; k < PerStore; ++k) add(i + k);
         store();
     }
     for (; i < count; ++i) {
@@ -97,34 +99,58 @@ uint64_t pack_fields(uint8_t* out, uint32_t used, std::size_t count, ValueOf val
         store();
     }
     store_big_endian(out, acc);
-    bits_written = 8 * static_cast<uint64_t>(out - first) + bits - used;
-    return overflow;
+    return 8 * static_cast<uint64_t>(out - first) + (64 - room) - used;
 }
 
-// Fields whose widths are known to be at most kWidestField.
+// Fields whose widths are known to be at most `widest` (<= kWidestField)
+// and whose values are known to fit them.
 template <typename ValueOf, typename WidthOf>
-void append_fields(BitWriter& w, std::size_t count, uint64_t total_bits, ValueOf value_of, WidthOf width_of) {
+void append_fields(BitWriter& w, std::size_t count, uint64_t total_bits, uint32_t widest, ValueOf value_of,
+                   WidthOf width_of) {
     if (w.count_only) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if ((uint64_t{value_of(i)} >> width_of(i)) != 0)
-                throw std::runtime_error("BitWriter value does not fit field");
-        }
         w.bit_count += static_cast<uint32_t>(total_bits);
         return;
     }
     const uint32_t used = w.bit_count % 8;
     const std::size_t start = w.bit_count / 8;  // the byte holding the next bit
-    const std::size_t old_size = w.bytes.size();
     w.bytes.resize(start + (used + total_bits + 7) / 8 + 8);
-    uint64_t bits_written = 0;
-    if (pack_fields(w.bytes.data() + start, used, count, value_of, width_of, bits_written) != 0) {
-        // Back to the bytes as they were: a partly filled last byte had zeros below its bits.
-        w.bytes.resize(old_size);
-        if (used != 0) w.bytes.back() = static_cast<uint8_t>(w.bytes.back() & (0xFF00u >> used));
-        throw std::runtime_error("BitWriter value does not fit field");
-    }
+    uint8_t* out = w.bytes.data() + start;
+    // Four fields of at most 14 bits fit with the 7 left over (7 + 56 <= 64), three of 16.
+    const uint64_t bits_written = widest <= 14 ? pack_fields<4>(out, used, count, value_of, width_of)
+                                               : pack_fields<3>(out, used, count, value_of, width_of);
     w.bit_count += static_cast<uint32_t>(bits_written);
     w.bytes.resize((static_cast<std::size_t>(w.bit_count) + 7) / 8);
+}
+
+// The bits of the values above their widths (0 when every value fits).
+uint32_t bits_above_plain(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+    uint32_t above = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) above |= widths[i] >= 32 ? 0 : values[i] >> widths[i];
+    return above;
+}
+
+#if OSKAVI_AVX2_KERNELS
+// The same, eight fields at a time (a per-lane shift by 32 or more gives 0).
+OSKAVI_AVX2 uint32_t bits_above_avx2(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+    __m256i above = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 8 <= values.size(); i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values.data() + i));
+        const __m256i w = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(widths.data() + i)));
+        above = _mm256_or_si256(above, _mm256_srlv_epi32(v, w));
+    }
+    const __m128i folded = _mm_or_si128(_mm256_castsi256_si128(above), _mm256_extracti128_si256(above, 1));
+    alignas(16) std::array<uint32_t, 4> lanes;
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), folded);
+    return lanes[0] | lanes[1] | lanes[2] | lanes[3] | bits_above_plain(values.subspan(i), widths.subspan(i));
+}
+#endif
+
+uint32_t bits_above(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+#if OSKAVI_AVX2_KERNELS
+    if (processor_has_avx2()) return bits_above_avx2(values, widths);
+#endif
+    return bits_above_plain(values, widths);
 }
 
 }  // namespace
@@ -137,14 +163,18 @@ void BitWriter::write_fields(std::span<const uint32_t> values, std::span<const u
         total += width;
         widest = std::max(widest, width);
     }
-    if (widest > kWidestField) throw std::runtime_error("BitWriter value does not fit field");
-    append_fields(*this, values.size(), total, [values](std::size_t i) { return values[i]; },
+    if (widest > kWidestField || bits_above(values, widths) != 0)
+        throw std::runtime_error("BitWriter value does not fit field");
+    append_fields(*this, values.size(), total, widest, [values](std::size_t i) { return values[i]; },
                   [widths](std::size_t i) { return uint32_t{widths[i]}; });
 }
 
 void BitWriter::write_fields(std::span<const uint8_t> values, uint32_t width) {
     if (width > kWidestField) throw std::runtime_error("BitWriter value does not fit field");
-    append_fields(*this, values.size(), uint64_t{width} * values.size(),
+    uint8_t largest = 0;
+    for (const uint8_t value : values) largest = std::max(largest, value);
+    if ((uint32_t{largest} >> width) != 0) throw std::runtime_error("BitWriter value does not fit field");
+    append_fields(*this, values.size(), uint64_t{width} * values.size(), width,
                   [values](std::size_t i) { return uint32_t{values[i]}; }, [width](std::size_t) { return width; });
 }
 
