@@ -10,6 +10,10 @@
 #include "ac3/mdct.h"
 #include "ac3/transient_detector.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace oskavi {
 namespace {
 
@@ -85,16 +89,29 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::
 
 // The largest magnitude of 256 samples, from 0.0, in four interleaved
 // running maxima so that the comparisons do not wait on one another (max is
-// exact, the order does not matter). Written as "larger of the two" in the
-// form a vector maximum computes, so that the compiler can use one.
+// exact, the order does not matter), each "magnitude > peak ? magnitude :
+// peak". That is what the SSE2 maximum computes, operand for operand, NaN
+// included (it returns the second operand unless the first is larger).
 double half_block_peak(const double* samples) {
     std::array<double, 4> peaks{};
+#if defined(__SSE2__)
+    const __m128d magnitude_bits = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    __m128d low = _mm_setzero_pd();   // peaks 0 and 1
+    __m128d high = _mm_setzero_pd();  // peaks 2 and 3
+    for (std::size_t n = 0; n < kSamplesPerBlock; n += 4) {
+        low = _mm_max_pd(_mm_and_pd(_mm_loadu_pd(samples + n), magnitude_bits), low);
+        high = _mm_max_pd(_mm_and_pd(_mm_loadu_pd(samples + n + 2), magnitude_bits), high);
+    }
+    _mm_storeu_pd(peaks.data(), low);
+    _mm_storeu_pd(peaks.data() + 2, high);
+#else
     for (std::size_t n = 0; n < kSamplesPerBlock; n += 4) {
         for (std::size_t k = 0; k < 4; ++k) {
             const double magnitude = std::fabs(samples[n + k]);
             peaks[k] = magnitude > peaks[k] ? magnitude : peaks[k];
         }
     }
+#endif
     return std::max(std::max(peaks[0], peaks[1]), std::max(peaks[2], peaks[3]));
 }
 
