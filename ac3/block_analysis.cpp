@@ -56,6 +56,68 @@ void convert_channel(const float* at, std::size_t stride, std::span<double> x) {
     }
 }
 
+// convert_channel, then whether every sample was finite: x - x is 0.0 for
+// a finite x and NaN otherwise, so the four running sums stay exactly 0.0
+// when every sample is finite (and take no branch per sample).
+bool convert_and_probe(const float* at, std::size_t stride, std::span<double> x) {
+    convert_channel(at, stride, x);
+    std::array<double, 4> probe{};
+    for (std::size_t i = 0; i < x.size(); i += 4) {
+        for (std::size_t k = 0; k < 4; ++k) probe[k] += x[i + k] - x[i + k];
+    }
+    return probe[0] + probe[1] + probe[2] + probe[3] == 0.0;
+}
+
+#if defined(__SSE2__)
+// Four consecutive samples of the channel at Position, from frame i on, of
+// frames of Stride (1 or 2) channels.
+template <std::size_t Stride, uint32_t Position>
+__m128 four_samples(const float* frames, std::size_t i) {
+    if constexpr (Stride == 1) {
+        return _mm_loadu_ps(frames + i);
+    } else {
+        const __m128 a = _mm_loadu_ps(frames + 2 * i);
+        const __m128 b = _mm_loadu_ps(frames + 2 * i + 4);
+        return _mm_shuffle_ps(a, b, Position == 0 ? _MM_SHUFFLE(2, 0, 2, 0) : _MM_SHUFFLE(3, 1, 3, 1));
+    }
+}
+
+// convert_and_probe for mono and stereo frames, four samples at a time:
+// finiteness read off the floats themselves (a NaN or an infinity has an
+// all-ones exponent field, and converts to one).
+template <std::size_t Stride, uint32_t Position>
+bool convert_four_at_a_time(const float* frames, std::span<double> x) {
+    const __m128i exponent_field = _mm_set1_epi32(0x7F800000);
+    __m128i non_finite = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 4 <= x.size(); i += 4) {
+        const __m128 f = four_samples<Stride, Position>(frames, i);
+        const __m128i field = _mm_and_si128(_mm_castps_si128(f), exponent_field);
+        non_finite = _mm_or_si128(non_finite, _mm_cmpeq_epi32(field, exponent_field));
+        _mm_storeu_pd(x.data() + i, _mm_cvtps_pd(f));
+        _mm_storeu_pd(x.data() + i + 2, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
+    }
+    bool finite = _mm_movemask_epi8(non_finite) == 0;
+    for (; i < x.size(); ++i) {
+        const float sample = frames[i * Stride + Position];
+        x[i] = static_cast<double>(sample);
+        finite = finite && std::isfinite(sample);
+    }
+    return finite;
+}
+#endif
+
+// x[i] = the channel's sample i as a double, from the frames starting at
+// `frames`; returns whether every one of them was finite.
+bool convert_checked(const float* frames, std::size_t stride, uint32_t position, std::span<double> x) {
+#if defined(__SSE2__)
+    if (stride == 1) return convert_four_at_a_time<1, 0>(frames, x);
+    if (stride == 2) return position == 0 ? convert_four_at_a_time<2, 0>(frames, x)
+                                          : convert_four_at_a_time<2, 1>(frames, x);
+#endif
+    return convert_and_probe(frames + position, stride, x);
+}
+
 // x.size() samples of one channel from first_frame on, 0.0 outside the source.
 void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::span<double> x) {
     const int64_t frames = static_cast<int64_t>(source.frame_count());
@@ -63,17 +125,11 @@ void gather(const PcmView& source, int64_t first_frame, uint32_t position, std::
     const std::size_t stride = source.channels;
     const auto count = static_cast<int64_t>(x.size());
     if (first_frame >= 0 && first_frame + count <= frames) {
-        const float* at = samples + static_cast<std::size_t>(first_frame) * stride + position;
+        const float* frames_at = samples + static_cast<std::size_t>(first_frame) * stride;
         // Plain conversion first; the rare run with a NaN or an infinity in
-        // it is converted again sample by sample. x - x is 0.0 for a finite
-        // x and NaN otherwise, so the four running sums stay exactly 0.0
-        // when every sample is finite (and take no branch per sample).
-        convert_channel(at, stride, x);
-        std::array<double, 4> probe{};
-        for (std::size_t i = 0; i < x.size(); i += 4) {
-            for (std::size_t k = 0; k < 4; ++k) probe[k] += x[i + k] - x[i + k];
-        }
-        if (!(probe[0] + probe[1] + probe[2] + probe[3] == 0.0)) {
+        // it is converted again sample by sample.
+        if (!convert_checked(frames_at, stride, position, x)) {
+            const float* at = frames_at + position;
             for (std::size_t i = 0; i < x.size(); ++i) x[i] = coded_sample(at[i * stride]);
         }
         return;
