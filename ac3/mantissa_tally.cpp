@@ -262,8 +262,17 @@ OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
     return static_cast<uint32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
 }
 
-OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
-                                     uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
+// Each bin's band base and exponent for the 32-bin steps of a range, laid
+// out for address16: bins of those steps outside [start, end) get
+// kBaseLow (so bap 0) and exponent 0.
+struct BinBases {
+    alignas(32) std::array<int16_t, kBinsPerBlock + 32> base;
+    alignas(32) std::array<uint8_t, kBinsPerBlock> e;
+    uint32_t first_step = 0;  // the 32-bin steps from first_step to end - 1
+};
+
+OSKAVI_AVX2_INLINE void prepare_bins(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+                                     uint32_t start, uint32_t end, i32 floor, i32 snroffset, BinBases& bins) {
     const int first_band = a52::masktab[start];
     const int last_band = a52::masktab[end - 1];
     // Every band's base, eight at a time (bands outside the range are
@@ -285,36 +294,46 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
     // ascending order (a store past a band's end is overwritten by the next
     // band's). Room for a whole 32-bin step from any multiple of 32 below
     // end, and for the second store of the 24-bin band at the top.
-    alignas(32) std::array<int16_t, kBinsPerBlock + 32> base;
-    std::copy(band_base.begin(), band_base.begin() + kFirstWideBand, base.begin());
+    std::copy(band_base.begin(), band_base.begin() + kFirstWideBand, bins.base.begin());
     // Unrolled, every store's place and count is a constant.
 #pragma GCC unroll 22
     for (int band = kFirstWideBand; band < a52::kBandCount; ++band) {
         const __m256i lanes = _mm256_set1_epi16(band_base[band]);
-        auto* at = reinterpret_cast<__m256i*>(base.data() + a52::bndtab[band]);
+        auto* at = reinterpret_cast<__m256i*>(bins.base.data() + a52::bndtab[band]);
         _mm256_storeu_si256(at, lanes);
         if (a52::bndsz[band] > 16) _mm256_storeu_si256(at + 1, lanes);
     }
     // Only the 32-bin steps from first_step to the one holding end - 1 are
     // read: the bins of those steps outside the range get kBaseLow, and
     // their exponents (zeros) do not matter.
-    const uint32_t first_step = start / 32 * 32;
+    bins.first_step = start / 32 * 32;
     const uint32_t last_step = (end - 1) / 32 * 32;
-    fill_short(base.data() + first_step, start - first_step, static_cast<int16_t>(kBaseLow));
-    fill_short(base.data() + end, last_step + 32 - end, static_cast<int16_t>(kBaseLow));
-    alignas(32) std::array<uint8_t, kBinsPerBlock> e;
+    fill_short(bins.base.data() + bins.first_step, start - bins.first_step, static_cast<int16_t>(kBaseLow));
+    fill_short(bins.base.data() + end, last_step + 32 - end, static_cast<int16_t>(kBaseLow));
     const __m256i zero = _mm256_setzero_si256();
-    _mm256_store_si256(reinterpret_cast<__m256i*>(e.data() + first_step), zero);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(e.data() + last_step), zero);
-    copy_short(e.data() + start, exponents + start, end - start);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bins.e.data() + bins.first_step), zero);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(bins.e.data() + last_step), zero);
+    copy_short(bins.e.data() + start, exponents + start, end - start);
+}
 
+// The baps of the 32 bins from i, in the order of the 16-bit packing: bins
+// i..i+7, i+16..i+23, i+8..i+15, i+24..i+31 (the order a count ignores).
+OSKAVI_AVX2_INLINE __m256i thirty_two_baps(const BinBases& bins, uint32_t i) {
+    return bap_of(_mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
+                                      address16(bins.e.data() + i + 16, bins.base.data() + i + 16)));
+}
+
+OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+                                     uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
+    BinBases bins;
+    prepare_bins(exponents, band_mask, start, end, floor, snroffset, bins);
+    const __m256i zero = _mm256_setzero_si256();
     __m256i bits = _mm256_setzero_si256();
     __m256i bap1 = _mm256_setzero_si256();
     __m256i bap2 = _mm256_setzero_si256();
     __m256i bap4 = _mm256_setzero_si256();
-    for (uint32_t i = first_step; i < end; i += 32) {
-        const __m256i bap = bap_of(_mm256_packus_epi16(address16(e.data() + i, base.data() + i),
-                                                       address16(e.data() + i + 16, base.data() + i + 16)));
+    for (uint32_t i = bins.first_step; i < end; i += 32) {
+        const __m256i bap = thirty_two_baps(bins, i);
         bits = _mm256_add_epi64(bits, _mm256_sad_epu8(_mm256_shuffle_epi8(row(kUngroupedWidths), bap), zero));
         bap1 = _mm256_add_epi64(bap1, count_equal(bap, 1));
         bap2 = _mm256_add_epi64(bap2, count_equal(bap, 2));
@@ -327,8 +346,22 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
     tally.bits = lane_sum(bits);
     return tally;
 }
+
+// baps_into's baps, 32 bins at a time, into a scratch row first: only the
+// bins of [start, end) reach `out`.
+OSKAVI_AVX2 void baps_avx2(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+                           uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
+    BinBases bins;
+    prepare_bins(exponents, band_mask, start, end, floor, snroffset, bins);
+    alignas(32) std::array<uint8_t, kBinsPerBlock> baps;
+    for (uint32_t i = bins.first_step; i < end; i += 32)
+        _mm256_store_si256(reinterpret_cast<__m256i*>(baps.data() + i),
+                           _mm256_permute4x64_epi64(thirty_two_baps(bins, i), 0xD8));  // back in bin order
+    copy_short(out + start, baps.data() + start, end - start);
+}
 #else
 MantissaTally tally_avx2(const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) { return {}; }
+void baps_avx2(uint8_t*, const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) {}
 #endif
 
 }  // namespace
@@ -366,10 +399,14 @@ MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_s
 }
 
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
-               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst) {
+               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
     if (csnroffst == 0 && fsnroffst == 0) {
         std::fill(out + start, out + end, uint8_t{0});
+        return;
+    }
+    if (kernel == TallyKernel::Fastest && processor_has_avx2()) {
+        baps_avx2(out, exponents, band_mask, start, end, floor, snr_offset(csnroffst, fsnroffst));
         return;
     }
     const auto psd_at = [exponents](uint32_t bin) { return psd_of(exponents[bin]); };

@@ -59,6 +59,7 @@ MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_s
 // Baps of bins [start, end) into out[start..end) from the same inputs; equal
 // to baps_from_mask on that range.
 void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
-               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst);
+               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst,
+               TallyKernel kernel = TallyKernel::Fastest);
 
 }  // namespace oskavi

@@ -59,10 +59,16 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
                     ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs,
                                                          TallyKernel::Plain)),
                               bits);
-                    std::vector<uint8_t> written(256, 99);
-                    baps_into(written.data(), exps.data(), m.mask, m.start, m.end, m.floor, cs, fs);
-                    for (uint32_t bin = m.start; bin < m.end; ++bin) ASSERT_EQ(written[bin], baps.values[bin]);
-                    ASSERT_EQ(written[m.end], 99);  // nothing outside the range is touched
+                    for (const TallyKernel kernel : {TallyKernel::Fastest, TallyKernel::Plain}) {
+                        std::vector<uint8_t> written(256, 99);
+                        baps_into(written.data(), exps.data(), m.mask, m.start, m.end, m.floor, cs, fs, kernel);
+                        for (uint32_t bin = m.start; bin < m.end; ++bin) ASSERT_EQ(written[bin], baps.values[bin]);
+                        // Nothing outside the range is touched.
+                        ASSERT_EQ(written[m.end], 99);
+                        if (m.start > 0) {
+                            ASSERT_EQ(written[m.start - 1], 99);
+                        }
+                    }
                 }
             }
         }
