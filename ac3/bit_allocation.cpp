@@ -261,6 +261,12 @@ template <uint32_t GroupSize, int First, uint32_t Index, int... Lanes>
         if constexpr (run.count > 0) chain[Lane] = log_add_run<Chain>(chain[Lane], psd[run.bin], run.count);
     };
     (add.template operator()<Lanes>(), ...);
+    // The rounds stay in this order: left to itself the compiler runs each
+    // chain to its end before the next (fewer registers live at once), and
+    // the processor, which sees only a couple of chains at a time then,
+    // waits out every lookup's latency. Each round's lookups read memory,
+    // so none moves past this barrier.
+    asm volatile("" ::: "memory");
 }
 
 // The chains of Count wide bands from band kFirstWideBand + First, into
