@@ -211,14 +211,19 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(uint8_t* r, std::size_t n) {
     const std::size_t padded = (n + 31) / 32 * 32;
     const __m256i none = _mm256_set1_epi8(static_cast<char>(255));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
+    // The carry into a block is taken from the previous block's scan alone:
+    // its last lane can gain nothing from any block before (that is 32 or
+    // more lanes off, so at least 64 above a value of at most 24). No block
+    // waits on the one before it, and the blocks' scans overlap.
     __m256i carry = none;
     for (std::size_t i = 0; i < padded; i += 32) {
         __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i));
         x = forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x))));
+        // Lane 31 everywhere.
+        const __m256i next_carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampUp)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), x);
-        // Lane 31 everywhere.
-        carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
+        carry = next_carry;
     }
     // The forward scan filled the padding with finite values: back to 255.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
@@ -226,9 +231,10 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(uint8_t* r, std::size_t n) {
     for (std::size_t i = padded; i > 0; i -= 32) {
         __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i - 32));
         x = backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x))));
+        const __m256i next_carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
         x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampDown)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i - 32), x);
-        carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
+        carry = next_carry;
     }
 }
 #endif
