@@ -217,7 +217,17 @@ OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* 
 OSKAVI_AVX2 void quantise_run_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps,
                                    std::size_t count, uint32_t* codes) {
     std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) quantise_four_avx2(values + i, exponents + i, baps + i, codes + i);
+    for (; i + 4 <= count; i += 4) {
+        // Four bins without mantissas (bap 0, code 0) are common in runs,
+        // above the signal's bandwidth or in quiet bands.
+        uint32_t four_baps;
+        std::memcpy(&four_baps, baps + i, 4);
+        if (four_baps == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i), _mm_setzero_si128());
+            continue;
+        }
+        quantise_four_avx2(values + i, exponents + i, baps + i, codes + i);
+    }
     quantise_run_plain(values + i, exponents + i, baps + i, count - i, codes + i);
 }
 #else
