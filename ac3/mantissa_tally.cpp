@@ -242,12 +242,12 @@ OSKAVI_AVX2_INLINE __m256i clamped_bases(__m256i mask, i32 snroffset, i32 floor)
     return _mm256_min_epi32(_mm256_max_epi32(b, _mm256_set1_epi32(kBaseLow)), _mm256_set1_epi32(kBaseHigh));
 }
 
-// Clamped addresses of 16 bins from their exponents and band bases.
+// Unclamped addresses base - 4 * exponent of 16 bins, as 16-bit lanes
+// (within -1021..1083, see kBaseLow and kBaseHigh).
 OSKAVI_AVX2_INLINE __m256i address16(const uint8_t* exponents, const int16_t* base) {
     const __m256i exponent = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(exponents)));
     const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(base));
-    const __m256i address = _mm256_sub_epi16(b, _mm256_slli_epi16(exponent, 2));
-    return _mm256_min_epi16(_mm256_max_epi16(address, _mm256_setzero_si256()), _mm256_set1_epi16(63));
+    return _mm256_sub_epi16(b, _mm256_slli_epi16(exponent, 2));
 }
 
 // Bytes of `bytes` equal to `value`, summed into four 64-bit lanes.
@@ -318,9 +318,12 @@ OSKAVI_AVX2_INLINE void prepare_bins(const uint8_t* exponents, std::span<const i
 
 // The baps of the 32 bins from i, in the order of the 16-bit packing: bins
 // i..i+7, i+16..i+23, i+8..i+15, i+24..i+31 (the order a count ignores).
+// The packing saturates the addresses to 0..255 (a negative one to 0), so
+// one byte minimum completes the clamp to 0..63.
 OSKAVI_AVX2_INLINE __m256i thirty_two_baps(const BinBases& bins, uint32_t i) {
-    return bap_of(_mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
-                                      address16(bins.e.data() + i + 16, bins.base.data() + i + 16)));
+    const __m256i saturated = _mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
+                                                  address16(bins.e.data() + i + 16, bins.base.data() + i + 16));
+    return bap_of(_mm256_min_epu8(saturated, _mm256_set1_epi8(63)));
 }
 
 OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
