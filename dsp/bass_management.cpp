@@ -121,6 +121,39 @@ float LfeLowpass::process(float lfe) {
     return v;
 }
 
+void LfeLowpass::process_run(float* samples, uint64_t count, std::size_t stride) {
+    static_assert(std::tuple_size_v<decltype(sections_)> == 4);
+    if (count < 4) {
+        for (uint64_t i = 0; i < count; ++i) samples[i * stride] = process(samples[i * stride]);
+        return;
+    }
+    // Section k works on the sample k places behind section 0, so the four
+    // recursions of one step do not wait on one another. Each section still
+    // sees its samples in order, as process() gives them.
+    auto& [s0, s1, s2, s3] = sections_;
+    const auto run = [](Biquad& section, float x) { return static_cast<float>(section.process(x)); };
+    // The outputs of sections 0, 1 and 2 waiting for the next section.
+    float d1 = run(s0, samples[0]);
+    float d2 = run(s1, d1);
+    d1 = run(s0, samples[stride]);
+    float d3 = run(s2, d2);
+    d2 = run(s1, d1);
+    d1 = run(s0, samples[2 * stride]);
+    for (uint64_t n = 3; n < count; ++n) {
+        const float out = run(s3, d3);
+        d3 = run(s2, d2);
+        d2 = run(s1, d1);
+        d1 = run(s0, samples[n * stride]);
+        samples[(n - 3) * stride] = out;
+    }
+    samples[(count - 3) * stride] = run(s3, d3);
+    d3 = run(s2, d2);
+    d2 = run(s1, d1);
+    samples[(count - 2) * stride] = run(s3, d3);
+    d3 = run(s2, d2);
+    samples[(count - 1) * stride] = run(s3, d3);
+}
+
 PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options) {
     check_thx_preset(options);
     if (options.bass_mode == BassMode::None) return pcm;
@@ -139,8 +172,7 @@ PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options
 void lowpass_lfe_120hz(PcmBuffer& pcm) {
     if (pcm.channels != 6 || pcm.layout != ChannelLayout::Surround51) return;
     LfeLowpass lowpass;
-    const uint64_t frames = pcm.frame_count();
-    for (uint64_t i = 0; i < frames; ++i) pcm.samples[i * 6 + kLfe] = lowpass.process(pcm.samples[i * 6 + kLfe]);
+    lowpass.process_run(pcm.samples.data() + kLfe, pcm.frame_count(), 6);
 }
 
 }  // namespace oskavi

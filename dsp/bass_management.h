@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -79,6 +80,9 @@ class LfeLowpass {
 public:
     LfeLowpass();
     float process(float lfe);
+    // process() over samples[0], samples[stride], ... (count of them), in
+    // place, with the same results.
+    void process_run(float* samples, uint64_t count, std::size_t stride);
 
 private:
     std::array<Biquad, 4> sections_;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "dsp/bass_management.h"
 #include "dsp/matrix_decode.h"
@@ -68,6 +70,22 @@ TEST(BassManagement, FiltersKeepBassWhereItBelongs) {
     const PcmBuffer managed = apply_bass_processing(tone(48000, 6, ChannelLayout::Surround51, 48000, 30.0, 0), options);
     EXPECT_LT(rms_of(managed, 0, 9600), 0.05);  // the mains lose their bass to the LFE
     EXPECT_GT(rms_of(managed, 3, 9600), 0.2);
+}
+
+TEST(BassManagement, LfeLowpassOverARunEqualsSampleBySample) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> level(-1.0f, 1.0f);
+    for (const uint64_t count : {0, 1, 2, 3, 4, 5, 6, 7, 1000}) {
+        std::vector<float> interleaved(count * 6);
+        for (float& s : interleaved) s = level(rng);
+        std::vector<float> expected = interleaved;
+        LfeLowpass one_by_one;
+        for (uint64_t i = 0; i < count; ++i) expected[i * 6 + 3] = one_by_one.process(expected[i * 6 + 3]);
+        LfeLowpass run;
+        run.process_run(interleaved.data() + 3, count, 6);
+        // Bit for bit, and the other channels untouched.
+        ASSERT_EQ(interleaved, expected) << count;
+    }
 }
 
 TEST(BassManagement, GeneratedLfeLeavesTheMainsAlone) {
