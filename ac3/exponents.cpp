@@ -39,10 +39,32 @@ uint32_t group_count_for(uint8_t strategy, uint32_t coded_bins) {
 // Everything at or below the smallest normal double (zero and subnormals,
 // biased exponent 0 or 1) gives 1021 or more and so clamps to 24, as the
 // definition asks; infinities and NaN (biased exponent 2047) clamp to 0.
+// (Builds with SSE2 take sixteen at a time instead, below.)
 [[maybe_unused]] uint8_t exponent_of(double coefficient) {
     const auto biased = static_cast<int32_t>((std::bit_cast<uint64_t>(coefficient) >> 52) & 0x7FF);
     return static_cast<uint8_t>(std::clamp(1022 - biased, int32_t{0}, int32_t{kMaxExponent}));
 }
+
+#if defined(__SSE2__)
+// exponent_of for sixteen coefficients: the high 32 bits of each double hold
+// its biased exponent in bits 20..30; 1022 - biased lies in [-1025, 1022],
+// so the signed 16-bit pack keeps it whole before the clamp to 0..24.
+__m128i sixteen_exponents(const double* c) {
+    const auto high_words = [c](int first) {
+        const __m128 a = _mm_castpd_ps(_mm_loadu_pd(c + first));
+        const __m128 b = _mm_castpd_ps(_mm_loadu_pd(c + first + 2));
+        const __m128i high = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128i biased = _mm_and_si128(_mm_srli_epi32(high, 20), _mm_set1_epi32(0x7FF));
+        return _mm_sub_epi32(_mm_set1_epi32(1022), biased);
+    };
+    const __m128i low = _mm_packs_epi32(high_words(0), high_words(4));
+    const __m128i high = _mm_packs_epi32(high_words(8), high_words(12));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i cap = _mm_set1_epi16(kMaxExponent);
+    return _mm_packus_epi16(_mm_min_epi16(_mm_max_epi16(low, zero), cap),
+                            _mm_min_epi16(_mm_max_epi16(high, zero), cap));
+}
+#endif
 
 // The DC exponent plus one exponent per differential step; at most
 // 3 * 84 steps (D15 over 253 bins), with room for the slew limit to work in
@@ -183,30 +205,6 @@ void expand_steps(const StepExponents& r, uint32_t group_size, uint32_t covered,
 
 }  // namespace
 
-#if defined(__SSE2__)
-namespace {
-
-// exponent_of for sixteen coefficients: the high 32 bits of each double hold
-// its biased exponent in bits 20..30; 1022 - biased lies in [-1025, 1022],
-// so the signed 16-bit pack keeps it whole before the clamp to 0..24.
-__m128i sixteen_exponents(const double* c) {
-    const auto high_words = [c](int first) {
-        const __m128 a = _mm_castpd_ps(_mm_loadu_pd(c + first));
-        const __m128 b = _mm_castpd_ps(_mm_loadu_pd(c + first + 2));
-        const __m128i high = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-        const __m128i biased = _mm_and_si128(_mm_srli_epi32(high, 20), _mm_set1_epi32(0x7FF));
-        return _mm_sub_epi32(_mm_set1_epi32(1022), biased);
-    };
-    const __m128i low = _mm_packs_epi32(high_words(0), high_words(4));
-    const __m128i high = _mm_packs_epi32(high_words(8), high_words(12));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i cap = _mm_set1_epi16(kMaxExponent);
-    return _mm_packus_epi16(_mm_min_epi16(_mm_max_epi16(low, zero), cap),
-                            _mm_min_epi16(_mm_max_epi16(high, zero), cap));
-}
-
-}  // namespace
-#endif
 
 RawExponents raw_exponents(std::span<const double, kBinsPerBlock> coefficients) {
     RawExponents exponents;
