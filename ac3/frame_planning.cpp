@@ -67,11 +67,6 @@ uint32_t round_down_to_grid(uint32_t endmant) {
     }
 }
 
-void energy_spectrum_plain(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel, bool rematrixed,
-                           EnergySpectrum& energy) {
-    add_energy_spectrum(blocks, channel, rematrixed, energy);
-}
-
 #if OSKAVI_AVX2_KERNELS
 OSKAVI_AVX2 void energy_spectrum_avx2(const std::array<BlockAnalysis, kBlocksPerFrame>& blocks, int channel,
                                       bool rematrixed, EnergySpectrum& energy) {
@@ -88,7 +83,7 @@ EnergySpectrum energy_spectrum(const std::array<BlockAnalysis, kBlocksPerFrame>&
         return energy;
     }
 #endif
-    energy_spectrum_plain(blocks, channel, rematrixed, energy);
+    add_energy_spectrum(blocks, channel, rematrixed, energy);
     return energy;
 }
 
