@@ -205,16 +205,6 @@ constexpr std::array<ByteRow, 4> make_bap_rows() {
 }
 constexpr std::array<ByteRow, 4> kBapRows = make_bap_rows();
 
-constexpr ByteRow make_ungrouped_widths() {
-    ByteRow row{};
-    for (std::size_t bap = 0; bap < 16; ++bap) {
-        const bool grouped = bap == 1 || bap == 2 || bap == 4;
-        row[bap] = row[bap + 16] = grouped ? 0 : a52::mant_width[bap];
-    }
-    return row;
-}
-constexpr ByteRow kUngroupedWidths = make_ungrouped_widths();
-
 OSKAVI_AVX2_INLINE __m256i row(const ByteRow& r) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r.data()));
 }
@@ -248,12 +238,6 @@ OSKAVI_AVX2_INLINE __m256i address16(const uint8_t* exponents, const int16_t* ba
     const __m256i exponent = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(exponents)));
     const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(base));
     return _mm256_sub_epi16(b, _mm256_slli_epi16(exponent, 2));
-}
-
-// Bytes of `bytes` equal to `value`, summed into four 64-bit lanes.
-OSKAVI_AVX2_INLINE __m256i count_equal(__m256i bytes, char value) {
-    const __m256i hits = _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(value)), _mm256_set1_epi8(1));
-    return _mm256_sad_epu8(hits, _mm256_setzero_si256());
 }
 
 OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
@@ -326,27 +310,97 @@ OSKAVI_AVX2_INLINE __m256i thirty_two_baps(const BinBases& bins, uint32_t i) {
     return bap_of(_mm256_min_epu8(saturated, _mm256_set1_epi8(63)));
 }
 
+// The counts need no baps: an address picks its share of the tally from
+// 16-entry tables. Bap 1, 2 and 4 (and the small widths) sit at addresses
+// below 16, read with the address itself; an address of 16 or more gets 0
+// there (saturating 0x70 onto it sets the top bit, which makes a shuffle
+// give 0). From address 15 on, the width steps every four addresses, so
+// (address + 1) / 4 reads it. The addresses are clamped to 0..62, which
+// changes nothing: 62 and 63 both give bap 15.
+constexpr uint8_t kLastAddress = 62;
+static_assert(a52::baptab[kLastAddress] == a52::baptab[63]);
+
+constexpr bool is_grouped(uint8_t bap) { return bap == 1 || bap == 2 || bap == 4; }
+constexpr uint8_t ungrouped_width(uint8_t bap) { return is_grouped(bap) ? 0 : a52::mant_width[bap]; }
+
+// By address 0..15: bap 1 counts 1 and bap 2 counts 16 (two nibbles), bap 4
+// counts 1 in its own row; widths of the addresses below 15.
+struct LowAddressRows {
+    ByteRow bap12{};
+    ByteRow bap4{};
+    ByteRow width{};
+};
+
+constexpr LowAddressRows make_low_address_rows() {
+    LowAddressRows rows;
+    for (std::size_t address = 0; address < 16; ++address) {
+        const uint8_t bap = a52::baptab[address];
+        const uint8_t bap12 = bap == 1 ? 1 : bap == 2 ? 16 : 0;
+        const uint8_t width = address < 15 ? ungrouped_width(bap) : 0;
+        rows.bap12[address] = rows.bap12[address + 16] = bap12;
+        rows.bap4[address] = rows.bap4[address + 16] = bap == 4 ? 1 : 0;
+        rows.width[address] = rows.width[address + 16] = width;
+    }
+    return rows;
+}
+constexpr LowAddressRows kLowAddressRows = make_low_address_rows();
+
+// Width by (address + 1) / 4 for addresses 15..62, 0 below.
+constexpr ByteRow make_high_widths() {
+    ByteRow row{};
+    for (std::size_t address = 15; address <= kLastAddress; ++address) {
+        const std::size_t step = (address + 1) / 4;
+        row[step] = row[step + 16] = ungrouped_width(a52::baptab[address]);
+    }
+    return row;
+}
+constexpr ByteRow kHighWidths = make_high_widths();
+
+// Every address's share read back through the tables equals its bap's.
+constexpr bool shares_match_baps() {
+    for (std::size_t address = 0; address <= kLastAddress; ++address) {
+        const uint8_t bap = a52::baptab[address];
+        const bool low = address < 16;
+        const uint8_t bap12 = low ? kLowAddressRows.bap12[address] : 0;
+        const uint8_t bap4 = low ? kLowAddressRows.bap4[address] : 0;
+        const uint8_t width = (low ? kLowAddressRows.width[address] : 0) + kHighWidths[(address + 1) / 4];
+        if (bap12 != (bap == 1 ? 1 : bap == 2 ? 16 : 0) || bap4 != (bap == 4) || width != ungrouped_width(bap))
+            return false;
+    }
+    return true;
+}
+static_assert(shares_match_baps());
+
+// Byte lanes summed into four 64-bit lanes, then those added.
+OSKAVI_AVX2_INLINE uint32_t byte_sum(__m256i bytes) { return lane_sum(_mm256_sad_epu8(bytes, _mm256_setzero_si256())); }
+
+// The shares are summed in byte lanes: at most eight 32-bin steps, so a
+// lane holds at most 8 counts of each nibble and 8 widths of at most 16.
 OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
                                      uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
+    static_assert(kBinsPerBlock / 32 * 16 <= 255);
     BinBases bins;
     prepare_bins(exponents, band_mask, start, end, floor, snroffset, bins);
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i bits = _mm256_setzero_si256();
-    __m256i bap1 = _mm256_setzero_si256();
-    __m256i bap2 = _mm256_setzero_si256();
+    const __m256i nibble = _mm256_set1_epi8(15);
+    __m256i bap12 = _mm256_setzero_si256();
     __m256i bap4 = _mm256_setzero_si256();
+    __m256i widths = _mm256_setzero_si256();
     for (uint32_t i = bins.first_step; i < end; i += 32) {
-        const __m256i bap = thirty_two_baps(bins, i);
-        bits = _mm256_add_epi64(bits, _mm256_sad_epu8(_mm256_shuffle_epi8(row(kUngroupedWidths), bap), zero));
-        bap1 = _mm256_add_epi64(bap1, count_equal(bap, 1));
-        bap2 = _mm256_add_epi64(bap2, count_equal(bap, 2));
-        bap4 = _mm256_add_epi64(bap4, count_equal(bap, 4));
+        const __m256i saturated = _mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
+                                                      address16(bins.e.data() + i + 16, bins.base.data() + i + 16));
+        const __m256i address = _mm256_min_epu8(saturated, _mm256_set1_epi8(kLastAddress));
+        const __m256i low = _mm256_adds_epu8(address, _mm256_set1_epi8(0x70));
+        const __m256i step = _mm256_and_si256(_mm256_srli_epi16(_mm256_add_epi8(address, _mm256_set1_epi8(1)), 2), nibble);
+        bap12 = _mm256_add_epi8(bap12, _mm256_shuffle_epi8(row(kLowAddressRows.bap12), low));
+        bap4 = _mm256_add_epi8(bap4, _mm256_shuffle_epi8(row(kLowAddressRows.bap4), low));
+        widths = _mm256_add_epi8(widths, _mm256_add_epi8(_mm256_shuffle_epi8(row(kLowAddressRows.width), low),
+                                                         _mm256_shuffle_epi8(row(kHighWidths), step)));
     }
     MantissaTally tally;
-    tally.bap1 = lane_sum(bap1);
-    tally.bap2 = lane_sum(bap2);
-    tally.bap4 = lane_sum(bap4);
-    tally.bits = lane_sum(bits);
+    tally.bap1 = byte_sum(_mm256_and_si256(bap12, nibble));
+    tally.bap2 = byte_sum(_mm256_and_si256(_mm256_srli_epi16(bap12, 4), nibble));
+    tally.bap4 = byte_sum(bap4);
+    tally.bits = byte_sum(widths);
     return tally;
 }
 
