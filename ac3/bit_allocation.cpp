@@ -252,34 +252,53 @@ constexpr Run run_of(int band, uint32_t index) {
 using Chain = std::ptrdiff_t;
 constexpr int kWideBands = a52::kBandCount - kFirstWideBand;
 
+// The chains of one call, each in a register of its own.
+constexpr int kChainsAtOnce = 11;
+using Chains = std::array<Chain, kChainsAtOnce>;
+
+// Marks every running value as read and rewritten here, so that none of the
+// next round's work can start before all of this round's is done. Left to
+// itself the compiler runs each chain to its end before the next (fewer
+// registers live at once), and the processor, which then sees only a couple
+// of chains at a time, waits out every lookup's latency. Nothing goes
+// through memory: the chains stay in registers.
+// (A 32-bit processor has too few registers: there some chains wait in memory.)
+#if defined(__x86_64__)
+#define OSKAVI_CHAIN "+r"
+#else
+#define OSKAVI_CHAIN "+rm"
+#endif
+[[gnu::always_inline]] inline void end_round(Chains& c) {
+    asm volatile(""
+                 : OSKAVI_CHAIN(c[0]), OSKAVI_CHAIN(c[1]), OSKAVI_CHAIN(c[2]), OSKAVI_CHAIN(c[3]), OSKAVI_CHAIN(c[4]),
+                   OSKAVI_CHAIN(c[5]), OSKAVI_CHAIN(c[6]), OSKAVI_CHAIN(c[7]), OSKAVI_CHAIN(c[8]), OSKAVI_CHAIN(c[9]),
+                   OSKAVI_CHAIN(c[10]));
+}
+#undef OSKAVI_CHAIN
+
 // Run `Index` of each of the wide bands First.. in turn: every round adds
 // one more run to each chain (chain[i] is band kFirstWideBand + First + i).
 template <uint32_t GroupSize, int First, uint32_t Index, int... Lanes>
-[[gnu::always_inline]] inline void add_round(const i32* psd, Chain* chain, std::integer_sequence<int, Lanes...>) {
-    const auto add = [psd, chain]<int Lane>() {
+[[gnu::always_inline]] inline void add_round(const i32* psd, Chains& chain, std::integer_sequence<int, Lanes...>) {
+    const auto add = [psd, &chain]<int Lane>() {
         constexpr Run run = run_of<GroupSize>(kFirstWideBand + First + Lane, Index);
         if constexpr (run.count > 0) chain[Lane] = log_add_run<Chain>(chain[Lane], psd[run.bin], run.count);
     };
     (add.template operator()<Lanes>(), ...);
-    // The rounds stay in this order: left to itself the compiler runs each
-    // chain to its end before the next (fewer registers live at once), and
-    // the processor, which sees only a couple of chains at a time then,
-    // waits out every lookup's latency. Each round's lookups read memory,
-    // so none moves past this barrier.
-    asm volatile("" ::: "memory");
+    end_round(chain);
 }
 
-// The chains of Count wide bands from band kFirstWideBand + First, into
-// bndpsd. Eleven chains and the two pointers fit the processor's registers,
-// so the running values never go to memory, and eleven are still enough to
-// overlap each chain's wait on its table lookup.
-template <uint32_t GroupSize, int First, int Count, uint32_t... Indices>
+// The chains of the eleven wide bands from band kFirstWideBand + First, into
+// bndpsd. Eleven chains and the table's address fit the processor's
+// registers, and eleven are still enough to overlap each chain's wait on its
+// table lookup.
+template <uint32_t GroupSize, int First, uint32_t... Indices>
 [[gnu::always_inline]] inline void add_band_chains(const i32* psd, BandValues& bndpsd,
                                                    std::integer_sequence<uint32_t, Indices...>) {
-    std::array<Chain, Count> chain;
-    for (int i = 0; i < Count; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + First + i]];
-    (add_round<GroupSize, First, Indices>(psd, chain.data(), std::make_integer_sequence<int, Count>()), ...);
-    for (int i = 0; i < Count; ++i) bndpsd[kFirstWideBand + First + i] = static_cast<i32>(chain[i]);
+    Chains chain;
+    for (int i = 0; i < kChainsAtOnce; ++i) chain[i] = psd[a52::bndtab[kFirstWideBand + First + i]];
+    (add_round<GroupSize, First, Indices>(psd, chain, std::make_integer_sequence<int, kChainsAtOnce>()), ...);
+    for (int i = 0; i < kChainsAtOnce; ++i) bndpsd[kFirstWideBand + First + i] = static_cast<i32>(chain[i]);
 }
 
 // integrate_bands over [0, end) for a set of GroupSize-bin steps (see
@@ -294,10 +313,9 @@ void integrate_bands_from_zero(const i32* psd, uint32_t end, BandValues& bndpsd)
     // The one-bin bands (all of them: psd is valid beyond the range).
     std::copy(psd, psd + kFirstWideBand, bndpsd.begin());
     if (end <= static_cast<uint32_t>(kFirstWideBand)) return;
-    constexpr int kHalf = kWideBands / 2;
-    add_band_chains<GroupSize, 0, kHalf>(psd, bndpsd, std::make_integer_sequence<uint32_t, kMostRuns>());
-    add_band_chains<GroupSize, kHalf, kWideBands - kHalf>(psd, bndpsd,
-                                                          std::make_integer_sequence<uint32_t, kMostRuns>());
+    static_assert(kWideBands == 2 * kChainsAtOnce);
+    add_band_chains<GroupSize, 0>(psd, bndpsd, std::make_integer_sequence<uint32_t, kMostRuns>());
+    add_band_chains<GroupSize, kChainsAtOnce>(psd, bndpsd, std::make_integer_sequence<uint32_t, kMostRuns>());
     const int last_band = a52::masktab[end - 1];
     if (band_end(last_band, end) < a52::bndtab[last_band] + a52::bndsz[last_band])
         bndpsd[last_band] = integrate_runs<GroupSize>(psd, a52::bndtab[last_band], end);
