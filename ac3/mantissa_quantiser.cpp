@@ -159,24 +159,11 @@ OSKAVI_AVX2_INLINE __m256d look_up(const SymmetricColumn& column, __m256i bap) {
 // or from the quotient when a lane lies near a half; the two's complement
 // pattern with 2^(w - 1) built from its bits. floor, trunc, min and max are
 // exact, and the clamped codes are whole numbers well inside int32.
-OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps,
-                                           uint32_t* codes) {
-    int32_t exponent_bytes;
-    int32_t bap_bytes;
-    std::memcpy(&exponent_bytes, exponents, 4);
-    std::memcpy(&bap_bytes, baps, 4);
-    const __m256i e = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(exponent_bytes));
-    const __m256d power = _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(e, _mm256_set1_epi64x(1023)), 52));
-    __m256d x = _mm256_mul_pd(_mm256_loadu_pd(values), power);
-    x = _mm256_andnot_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), x);  // NaN -> 0
-    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1.0)), _mm256_set1_pd(kBelowOne));
 
-    const __m128i bap_bytes_vector = _mm_cvtsi32_si128(bap_bytes);
-    const __m256i bap = _mm256_cvtepu8_epi64(bap_bytes_vector);
-    const __m128i bap32 = _mm_cvtepu8_epi32(bap_bytes_vector);
-    const __m128i symmetric = _mm_cmplt_epi32(bap32, _mm_set1_epi32(6));
-
-    // Symmetric: code k stands for (2k - (L - 1)) / L; top code L - 1 (0 for bap 0).
+// Symmetric codes of four scaled values x: code k stands for (2k - (L - 1)) / L;
+// top code L - 1 (0 for bap 0).
+OSKAVI_AVX2_INLINE __m128i symmetric_codes(__m256d x, __m128i bap_bytes, __m128i symmetric) {
+    const __m256i bap = _mm256_cvtepu8_epi64(bap_bytes);
     const __m256d numerator = _mm256_add_pd(x, look_up(kOffsets, bap));
     __m256d y = _mm256_mul_pd(numerator, look_up(kInverseSteps, bap));
     __m256d level = _mm256_round_pd(y, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
@@ -194,23 +181,52 @@ OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* 
     const __m256d one = _mm256_set1_pd(1.0);
     level = _mm256_add_pd(level, _mm256_and_pd(_mm256_cmp_pd(fraction, _mm256_set1_pd(0.5), _CMP_GE_OQ), one));
     level = _mm256_sub_pd(level, _mm256_and_pd(_mm256_cmp_pd(fraction, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one));
-    const __m128i levels = _mm_shuffle_epi8(_mm_setr_epi8(1, 3, 5, 7, 11, 15, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1),
-                                            bap_bytes_vector);
+    const __m128i levels = _mm_shuffle_epi8(_mm_setr_epi8(1, 3, 5, 7, 11, 15, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1), bap_bytes);
     const __m256d top = _mm256_sub_pd(_mm256_cvtepi32_pd(_mm_cvtepu8_epi32(levels)), one);
-    level = _mm256_min_pd(_mm256_max_pd(level, _mm256_setzero_pd()), top);
+    return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(level, _mm256_setzero_pd()), top));
+}
 
-    // Two's complement of w bits: floor(x * 2^(w - 1)) within -2^(w - 1)..2^(w - 1) - 1.
-    const __m128i width_bytes = _mm_shuffle_epi8(
-        _mm_setr_epi8(1, 1, 1, 1, 1, 1, 5, 6, 7, 8, 9, 10, 11, 12, 14, 16), bap_bytes_vector);
+// Two's complement patterns of w bits: floor(x * 2^(w - 1)) within
+// -2^(w - 1)..2^(w - 1) - 1.
+OSKAVI_AVX2_INLINE __m128i twos_complement_codes(__m256d x, __m128i bap_bytes) {
+    const __m128i width_bytes =
+        _mm_shuffle_epi8(_mm_setr_epi8(1, 1, 1, 1, 1, 1, 5, 6, 7, 8, 9, 10, 11, 12, 14, 16), bap_bytes);
     const __m256i width = _mm256_cvtepu8_epi64(width_bytes);
-    const __m256d half =
-        _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(width, _mm256_set1_epi64x(1022)), 52));
+    const __m256d half = _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(width, _mm256_set1_epi64x(1022)), 52));
     __m256d twos = _mm256_round_pd(_mm256_mul_pd(x, half), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    twos = _mm256_min_pd(_mm256_max_pd(twos, _mm256_xor_pd(half, sign)), _mm256_sub_pd(half, one));
-    const __m128i mask = _mm_sub_epi32(_mm_sllv_epi32(_mm_set1_epi32(1), _mm_cvtepu8_epi32(width_bytes)),
-                                       _mm_set1_epi32(1));
-    const __m128i pattern = _mm_and_si128(_mm256_cvttpd_epi32(twos), mask);
-    const __m128i code = _mm_blendv_epi8(pattern, _mm256_cvttpd_epi32(level), symmetric);
+    twos = _mm256_min_pd(_mm256_max_pd(twos, _mm256_xor_pd(half, _mm256_set1_pd(-0.0))),
+                         _mm256_sub_pd(half, _mm256_set1_pd(1.0)));
+    const __m128i mask =
+        _mm_sub_epi32(_mm_sllv_epi32(_mm_set1_epi32(1), _mm_cvtepu8_epi32(width_bytes)), _mm_set1_epi32(1));
+    return _mm_and_si128(_mm256_cvttpd_epi32(twos), mask);
+}
+
+// Four bins whose baps are all of one kind (as neighbouring bins' mostly
+// are) take that kind's codes alone.
+OSKAVI_AVX2_INLINE void quantise_four_avx2(const double* values, const uint8_t* exponents, const uint8_t* baps,
+                                           uint32_t* codes) {
+    int32_t exponent_bytes;
+    int32_t bap_bytes;
+    std::memcpy(&exponent_bytes, exponents, 4);
+    std::memcpy(&bap_bytes, baps, 4);
+    const __m256i e = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(exponent_bytes));
+    const __m256d power = _mm256_castsi256_pd(_mm256_slli_epi64(_mm256_add_epi64(e, _mm256_set1_epi64x(1023)), 52));
+    __m256d x = _mm256_mul_pd(_mm256_loadu_pd(values), power);
+    x = _mm256_andnot_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), x);  // NaN -> 0
+    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1.0)), _mm256_set1_pd(kBelowOne));
+
+    const __m128i bap_vector = _mm_cvtsi32_si128(bap_bytes);
+    const __m128i symmetric = _mm_cmplt_epi32(_mm_cvtepu8_epi32(bap_vector), _mm_set1_epi32(6));
+    const int symmetric_lanes = _mm_movemask_ps(_mm_castsi128_ps(symmetric));
+    __m128i code;
+    if (symmetric_lanes == 0) {
+        code = twos_complement_codes(x, bap_vector);
+    } else if (symmetric_lanes == 0xF) {
+        code = symmetric_codes(x, bap_vector, symmetric);
+    } else {
+        code = _mm_blendv_epi8(twos_complement_codes(x, bap_vector), symmetric_codes(x, bap_vector, symmetric),
+                               symmetric);
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes), code);
 }
 

@@ -188,7 +188,13 @@ TEST(DefinitionEquivalence, QuantiserMatchesLdexpRoundAndFloor) {
     std::vector<uint32_t> expected;
     for (int i = 0; i < 200000; ++i) {
         const int exponent = static_cast<int>(rng() % 25);
-        const auto bap = static_cast<uint8_t>(i % 97 == 0 ? 0 : 1 + rng() % 15);
+        // Runs of four symmetric baps, of four two's-complement ones, and of
+        // any: the vector quantiser takes its own path for each.
+        const int kind = (i / 4) % 3;
+        const auto bap = static_cast<uint8_t>(i % 97 == 0 ? 0
+                                              : kind == 0 ? 1 + rng() % 5
+                                              : kind == 1 ? 6 + rng() % 10
+                                                          : 1 + rng() % 15);
         double normalised = unit(rng);
         switch (i % 8) {
             case 0: {  // exactly on a symmetric level or half-way between two
