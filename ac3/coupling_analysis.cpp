@@ -2,7 +2,6 @@
 // rematrixing and the blocks' coupling data.
 
 #include <algorithm>
-#include <optional>
 #include <cmath>
 
 #include "ac3/coupling.h"
@@ -138,33 +137,38 @@ void mark_coordinate_reuse(std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
     }
 }
 
-CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
-                                           uint32_t bitrate_kbps, bool coordinate_reuse) {
-    CouplingPlan decided;
-    // A trial holds six blocks of coefficients: made only when coupling is tried.
-    std::optional<CouplingTrial> trial;
-    if (plan.in_use && !any_block_switched(blocks) && channels_correlated(blocks, plan)) {
-        trial = couple_frame(blocks, plan);
-        if (rebuild_error_acceptable(*trial) && bands_coherent(*trial) && channels_distinct(*trial, bitrate_kbps)) {
-            decided = plan;
-        }
-    }
+namespace {
 
-    rematrix_frame(blocks, decided.in_use ? decided.cplstrtmant : kRematrixUpperBin);
-    if (!decided.in_use) return decided;
-
-    // Rematrixing stops at the coupling start, so the trial coupling of the
-    // untouched coupling range is the final one.
+// The blocks take the trial's coupling channel, coordinates and phase flags.
+// Rematrixing stops at the coupling start, so the trial coupling of the
+// untouched coupling range is the final one.
+void apply_coupling(CouplingTrial& trial, std::array<BlockAnalysis, kBlocksPerFrame>& blocks) {
     for (int b = 0; b < kBlocksPerFrame; ++b) {
-        CoupledBlock& coupled = trial->coupled[b];
+        CoupledBlock& coupled = trial.coupled[b];
         BlockAnalysis& block = blocks[b];
         block.cpl_coefficients = coupled.coefficients;
         block.cpl_raw_exponents = raw_exponents(block.cpl_coefficients);
         block.coupling = std::move(coupled.coordinates);
         block.phsflg = std::move(coupled.phsflg);
     }
-    if (coordinate_reuse) mark_coordinate_reuse(blocks);
-    return decided;
+}
+
+}  // namespace
+
+CouplingPlan analyse_coupling_and_rematrix(const CouplingPlan& plan, std::array<BlockAnalysis, kBlocksPerFrame>& blocks,
+                                           uint32_t bitrate_kbps, bool coordinate_reuse) {
+    // A trial holds six blocks of coefficients: made only when coupling is tried.
+    if (plan.in_use && !any_block_switched(blocks) && channels_correlated(blocks, plan)) {
+        CouplingTrial trial = couple_frame(blocks, plan);
+        if (rebuild_error_acceptable(trial) && bands_coherent(trial) && channels_distinct(trial, bitrate_kbps)) {
+            rematrix_frame(blocks, plan.cplstrtmant);
+            apply_coupling(trial, blocks);
+            if (coordinate_reuse) mark_coordinate_reuse(blocks);
+            return plan;
+        }
+    }
+    rematrix_frame(blocks, kRematrixUpperBin);
+    return CouplingPlan{};
 }
 
 }  // namespace oskavi
