@@ -144,97 +144,99 @@ void limit_slew_vectors(std::span<uint8_t> r) {
 #endif
 
 #if OSKAVI_AVX2_KERNELS
-// Both scans again in 8-bit lanes, 32 at a time: with every value at most
-// 24 the forward scan is x[i] = min over s of x[i - s] + 2s, built up by
-// shifts of 1, 2, 4 and 8 lanes with saturating adds (values stay far below
-// 255; lanes shifted in from outside read 255 and never win), then the
-// carry from the previous 32 lanes plus 2, 4, ..., 64. The shifts reach
-// s <= 15, and that is enough: for s >= 13, x[i - s] + 2s >= 26 exceeds
-// x[i] itself (s = 0). The backward scan mirrors it; its padding lanes
-// beyond n are 255 so that they never win.
+// Both scans again in 8-bit lanes, 32 at a time, each 16-lane half of a
+// vector scanned on its own (shifts within a half cost one instruction, and
+// none waits on a shift across halves). Forward, a half's lanes become
+// z[j] = r[j] - 2j (signed bytes: every value is at most 24), whose prefix
+// minimum plus 2j is min over k <= j of r[k] + 2(j - k); four shift-and-
+// minimum steps of 1, 2, 4 and 8 lanes cover the half, lanes shifted in
+// reading 127. The backward scan mirrors it with r[j] + 2j and a suffix
+// minimum, in unsigned bytes that saturate at 255 (its padding lanes beyond
+// n are 255 so that they never win). Then each half takes the value carried
+// in from the neighbouring half: its last (first) lane plus 2 per lane of
+// distance. That lane's own scan is already final, for nothing 13 or more
+// lanes off can win (it would be at least 26 above a value of at most 24),
+// so no half waits on the one before it and the halves' scans overlap.
 
-// x shifted towards higher lanes by S < 16 (lane i reads lane i - S), 255 shifted in.
-template <int S>
-OSKAVI_AVX2_INLINE __m256i from_lower(__m256i x, __m256i filler) {
-    const __m256i low_into_high = _mm256_permute2x128_si256(x, x, 0x08);  // [0 | low half]
-    return _mm256_or_si256(_mm256_alignr_epi8(x, low_into_high, 16 - S), filler);
-}
-
-// x shifted towards lower lanes by S < 16 (lane i reads lane i + S), 255 shifted in.
-template <int S>
-OSKAVI_AVX2_INLINE __m256i from_higher(__m256i x, __m256i filler) {
-    const __m256i high_into_low = _mm256_permute2x128_si256(x, x, 0x81);  // [high half | 0]
-    return _mm256_or_si256(_mm256_alignr_epi8(high_into_low, x, S), filler);
-}
-
-// Bytes 0..31 with 255 in lanes [first, end), 0 elsewhere.
-constexpr std::array<uint8_t, 32> filler_bytes(int first, int end) {
+// Bytes 0..15 given by `at`, repeated in both halves.
+template <typename At>
+constexpr std::array<uint8_t, 32> per_half(At at) {
     std::array<uint8_t, 32> bytes{};
-    for (int i = first; i < end; ++i) bytes[static_cast<std::size_t>(i)] = 255;
+    for (int j = 0; j < 16; ++j) bytes[static_cast<std::size_t>(j)] = bytes[static_cast<std::size_t>(j + 16)] = at(j);
     return bytes;
 }
 
-template <int S>
-constexpr std::array<uint8_t, 32> kLowFiller = filler_bytes(0, S);
-template <int S>
-constexpr std::array<uint8_t, 32> kHighFiller = filler_bytes(32 - S, 32);
+constexpr std::array<uint8_t, 32> kTwiceLane = per_half([](int j) { return static_cast<uint8_t>(2 * j); });
+// What the carry gains reaching lane j from the lane before the half (2, 4,
+// ..., 32), and from the lane after it (32, 30, ..., 2).
+constexpr std::array<uint8_t, 32> kRampUp = per_half([](int j) { return static_cast<uint8_t>(2 * (j + 1)); });
+constexpr std::array<uint8_t, 32> kRampDown = per_half([](int j) { return static_cast<uint8_t>(2 * (16 - j)); });
 
 OSKAVI_AVX2_INLINE __m256i bytes_of(const std::array<uint8_t, 32>& b) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.data()));
 }
 
+// Lane j of each half becomes min(lane j, lane j - S), lane j - S < 0 reading `filler`.
 template <int S>
-OSKAVI_AVX2_INLINE __m256i forward_step(__m256i x) {
-    const __m256i shifted = from_lower<S>(x, bytes_of(kLowFiller<S>));
-    return _mm256_min_epu8(x, _mm256_adds_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * S))));
+OSKAVI_AVX2_INLINE __m256i min_from_lower_signed(__m256i z, __m256i filler) {
+    return _mm256_min_epi8(z, _mm256_alignr_epi8(z, filler, 16 - S));
 }
 
+// Lane j of each half becomes min(lane j, lane j + S), lane j + S > 15 reading `filler`.
 template <int S>
-OSKAVI_AVX2_INLINE __m256i backward_step(__m256i x) {
-    const __m256i shifted = from_higher<S>(x, bytes_of(kHighFiller<S>));
-    return _mm256_min_epu8(x, _mm256_adds_epu8(shifted, _mm256_set1_epi8(static_cast<char>(2 * S))));
+OSKAVI_AVX2_INLINE __m256i min_from_higher(__m256i w, __m256i filler) {
+    return _mm256_min_epu8(w, _mm256_alignr_epi8(filler, w, S));
 }
 
-// 2, 4, ..., 64 by lane (what the carry gains reaching lane i from the lane
-// before the block), and the same counted down from the block after it.
-constexpr std::array<uint8_t, 32> make_ramp(bool up) {
-    std::array<uint8_t, 32> ramp{};
-    for (int i = 0; i < 32; ++i) ramp[static_cast<std::size_t>(i)] = static_cast<uint8_t>(2 * (up ? i + 1 : 32 - i));
-    return ramp;
+// The forward scan of each half on its own.
+OSKAVI_AVX2_INLINE __m256i forward_halves(__m256i x) {
+    const __m256i ramp = bytes_of(kTwiceLane);
+    const __m256i filler = _mm256_set1_epi8(127);
+    __m256i z = _mm256_sub_epi8(x, ramp);
+    z = min_from_lower_signed<1>(z, filler);
+    z = min_from_lower_signed<2>(z, filler);
+    z = min_from_lower_signed<4>(z, filler);
+    z = min_from_lower_signed<8>(z, filler);
+    return _mm256_add_epi8(z, ramp);
 }
-constexpr std::array<uint8_t, 32> kRampUp = make_ramp(true);
-constexpr std::array<uint8_t, 32> kRampDown = make_ramp(false);
+
+// The backward scan of each half on its own.
+OSKAVI_AVX2_INLINE __m256i backward_halves(__m256i x) {
+    const __m256i ramp = bytes_of(kTwiceLane);
+    const __m256i filler = _mm256_set1_epi8(static_cast<char>(255));
+    __m256i w = _mm256_adds_epu8(x, ramp);
+    w = min_from_higher<1>(w, filler);
+    w = min_from_higher<2>(w, filler);
+    w = min_from_higher<4>(w, filler);
+    w = min_from_higher<8>(w, filler);
+    return _mm256_sub_epi8(w, ramp);
+}
 
 // The scans over r[0..n) in place; r has room for 32 bytes past n, whose
 // bytes are overwritten.
 OSKAVI_AVX2 void limit_slew_bytes_avx2(uint8_t* r, std::size_t n) {
     const std::size_t padded = (n + 31) / 32 * 32;
     const __m256i none = _mm256_set1_epi8(static_cast<char>(255));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
-    // The carry into a block is taken from the previous block's scan alone:
-    // its last lane can gain nothing from any block before (that is 32 or
-    // more lanes off, so at least 64 above a value of at most 24). No block
-    // waits on the one before it, and the blocks' scans overlap.
-    __m256i carry = none;
+    // Forward: a half's carry is the last lane of the half before it (the
+    // previous vector's upper half, or this vector's lower half).
+    __m256i before = none;  // the previous vector's halves scanned
     for (std::size_t i = 0; i < padded; i += 32) {
-        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i));
-        x = forward_step<8>(forward_step<4>(forward_step<2>(forward_step<1>(x))));
-        // Lane 31 everywhere.
-        const __m256i next_carry = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, x, 0x11), _mm256_set1_epi8(15));
-        x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampUp)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i), x);
-        carry = next_carry;
+        const __m256i x = forward_halves(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i)));
+        const __m256i last = _mm256_shuffle_epi8(_mm256_permute2x128_si256(before, x, 0x21), _mm256_set1_epi8(15));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i),
+                            _mm256_min_epu8(x, _mm256_adds_epu8(last, bytes_of(kRampUp))));
+        before = x;
     }
     // The forward scan filled the padding with finite values: back to 255.
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + n), none);
-    carry = none;
+    // Backward: a half's carry is the first lane of the half after it.
+    __m256i after = none;  // the next vector's halves scanned
     for (std::size_t i = padded; i > 0; i -= 32) {
-        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i - 32));
-        x = backward_step<8>(backward_step<4>(backward_step<2>(backward_step<1>(x))));
-        const __m256i next_carry = _mm256_broadcastb_epi8(_mm256_castsi256_si128(x));  // lane 0 everywhere
-        x = _mm256_min_epu8(x, _mm256_adds_epu8(carry, bytes_of(kRampDown)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i - 32), x);
-        carry = next_carry;
+        const __m256i x = backward_halves(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i - 32)));
+        const __m256i first = _mm256_shuffle_epi8(_mm256_permute2x128_si256(x, after, 0x21), _mm256_setzero_si256());
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + i - 32),
+                            _mm256_min_epu8(x, _mm256_adds_epu8(first, bytes_of(kRampDown))));
+        after = x;
     }
 }
 #endif
