@@ -127,9 +127,9 @@ private:
             const uint32_t group_size = group_size_of(w.strategy);
             const uint32_t mantissa_bits =
                 group_size == 1
-                    ? tally_bits(tally_mantissas(shaped_[i].data(), masks_[i], 0, n_, floor_, params_.csnroffst,
+                    ? tally_bits(tally_mantissas(shaped_[i], masks_[i], 0, n_, floor_, params_.csnroffst,
                                                  params_.fsnroffst))
-                    : tally_bits(tally_stepped_mantissas(shaped_[i].data(), group_size, masks_[i], n_, floor_,
+                    : tally_bits(tally_stepped_mantissas(shaped_[i], group_size, masks_[i], n_, floor_,
                                                          params_.csnroffst, params_.fsnroffst));
             const uint32_t cost = static_cast<uint32_t>(w.end - w.first) * mantissa_bits + 7u * w.groups + 12u;
             ExponentCandidate& best = table_[w.first][w.end];

@@ -85,8 +85,8 @@ uint32_t FrameAllocation::mantissa_bits(int blk, uint8_t csnroffst) {
         const Slot& slot = slots_[s];
         Curve& curve = curve_for(s, blk);
         if (curve.tally_csnroffst != csnroffst) {
-            curve.tally = tally_mantissas(curve.exponents, curve.band_mask, slot.start, slot.end, curve.floor,
-                                          csnroffst, slot.fsnroffst);
+            curve.tally = tally_mantissas(BinExponents(curve.exponents, kBinsPerBlock), curve.band_mask, slot.start,
+                                          slot.end, curve.floor, csnroffst, slot.fsnroffst);
             curve.tally_csnroffst = csnroffst;
         }
         block_tally += curve.tally;
@@ -99,8 +99,8 @@ std::span<const ChannelMantissas> FrameAllocation::mantissas(int blk, uint8_t cs
         const Slot& slot = slots_[s];
         Curve& curve = curve_for(s, blk);
         if (curve.baps_csnroffst != csnroffst) {
-            baps_into(curve.baps.data(), curve.exponents, curve.band_mask, slot.start, slot.end, curve.floor,
-                      csnroffst, slot.fsnroffst);
+            baps_into(curve.baps.data(), BinExponents(curve.exponents, kBinsPerBlock), curve.band_mask, slot.start,
+                      slot.end, curve.floor, csnroffst, slot.fsnroffst);
             curve.baps_csnroffst = csnroffst;
         }
         const std::size_t count = slot.end - slot.start;

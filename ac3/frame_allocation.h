@@ -59,7 +59,7 @@ private:
     };
     // One distinct masking curve and what was last derived from it.
     struct Curve {
-        const uint8_t* exponents;  // indexed by bin
+        const uint8_t* exponents;  // a whole row of kBinsPerBlock, indexed by bin
         std::array<int32_t, a52::kBandCount> band_mask;
         int32_t floor;
         int16_t tally_csnroffst;  // -1: none yet

@@ -235,7 +235,7 @@ OSKAVI_AVX2_INLINE __m256i clamped_bases(__m256i mask, i32 snroffset, i32 floor)
 // Unclamped addresses base - 4 * exponent of 16 bins, as 16-bit lanes
 // (within -1021..1083, see kBaseLow and kBaseHigh).
 OSKAVI_AVX2_INLINE __m256i address16(const uint8_t* exponents, const int16_t* base) {
-    const __m256i exponent = _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(exponents)));
+    const __m256i exponent = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(exponents)));
     const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(base));
     return _mm256_sub_epi16(b, _mm256_slli_epi16(exponent, 2));
 }
@@ -246,16 +246,16 @@ OSKAVI_AVX2_INLINE uint32_t lane_sum(__m256i v) {
     return static_cast<uint32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
 }
 
-// Each bin's band base and exponent for the 32-bin steps of a range, laid
-// out for address16: bins of those steps outside [start, end) get
-// kBaseLow (so bap 0) and exponent 0.
+// Each bin's band base for the 32-bin steps of a range, laid out for
+// address16 beside the exponents' row: bins of those steps outside
+// [start, end) get kBaseLow, and so bap 0 whatever their exponents.
 struct BinBases {
     alignas(32) std::array<int16_t, kBinsPerBlock + 32> base;
-    alignas(32) std::array<uint8_t, kBinsPerBlock> e;
-    uint32_t first_step = 0;  // the 32-bin steps from first_step to end - 1
+    const uint8_t* e = nullptr;  // the whole row of kBinsPerBlock exponents
+    uint32_t first_step = 0;     // the 32-bin steps from first_step to end - 1
 };
 
-OSKAVI_AVX2_INLINE void prepare_bins(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+OSKAVI_AVX2_INLINE void prepare_bins(BinExponents exponents, std::span<const int32_t, 50> band_mask,
                                      uint32_t start, uint32_t end, i32 floor, i32 snroffset, BinBases& bins) {
     const int first_band = a52::masktab[start];
     const int last_band = a52::masktab[end - 1];
@@ -288,16 +288,14 @@ OSKAVI_AVX2_INLINE void prepare_bins(const uint8_t* exponents, std::span<const i
         if (a52::bndsz[band] > 16) _mm256_storeu_si256(at + 1, lanes);
     }
     // Only the 32-bin steps from first_step to the one holding end - 1 are
-    // read: the bins of those steps outside the range get kBaseLow, and
-    // their exponents (zeros) do not matter.
+    // read, all inside the row: the bins of those steps outside the range
+    // get kBaseLow.
+    static_assert(kBinsPerBlock % 32 == 0);
     bins.first_step = start / 32 * 32;
     const uint32_t last_step = (end - 1) / 32 * 32;
     fill_short(bins.base.data() + bins.first_step, start - bins.first_step, static_cast<int16_t>(kBaseLow));
     fill_short(bins.base.data() + end, last_step + 32 - end, static_cast<int16_t>(kBaseLow));
-    const __m256i zero = _mm256_setzero_si256();
-    _mm256_store_si256(reinterpret_cast<__m256i*>(bins.e.data() + bins.first_step), zero);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(bins.e.data() + last_step), zero);
-    copy_short(bins.e.data() + start, exponents + start, end - start);
+    bins.e = exponents.data();
 }
 
 // The baps of the 32 bins from i, in the order of the 16-bit packing: bins
@@ -305,8 +303,8 @@ OSKAVI_AVX2_INLINE void prepare_bins(const uint8_t* exponents, std::span<const i
 // The packing saturates the addresses to 0..255 (a negative one to 0), so
 // one byte minimum completes the clamp to 0..63.
 OSKAVI_AVX2_INLINE __m256i thirty_two_baps(const BinBases& bins, uint32_t i) {
-    const __m256i saturated = _mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
-                                                  address16(bins.e.data() + i + 16, bins.base.data() + i + 16));
+    const __m256i saturated = _mm256_packus_epi16(address16(bins.e + i, bins.base.data() + i),
+                                                  address16(bins.e + i + 16, bins.base.data() + i + 16));
     return bap_of(_mm256_min_epu8(saturated, _mm256_set1_epi8(63)));
 }
 
@@ -376,7 +374,7 @@ OSKAVI_AVX2_INLINE uint32_t byte_sum(__m256i bytes) { return lane_sum(_mm256_sad
 
 // The shares are summed in byte lanes: at most eight 32-bin steps, so a
 // lane holds at most 8 counts of each nibble and 8 widths of at most 16.
-OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+OSKAVI_AVX2 MantissaTally tally_avx2(BinExponents exponents, std::span<const int32_t, 50> band_mask,
                                      uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
     static_assert(kBinsPerBlock / 32 * 16 <= 255);
     BinBases bins;
@@ -386,8 +384,8 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
     __m256i bap4 = _mm256_setzero_si256();
     __m256i widths = _mm256_setzero_si256();
     for (uint32_t i = bins.first_step; i < end; i += 32) {
-        const __m256i saturated = _mm256_packus_epi16(address16(bins.e.data() + i, bins.base.data() + i),
-                                                      address16(bins.e.data() + i + 16, bins.base.data() + i + 16));
+        const __m256i saturated = _mm256_packus_epi16(address16(bins.e + i, bins.base.data() + i),
+                                                      address16(bins.e + i + 16, bins.base.data() + i + 16));
         const __m256i address = _mm256_min_epu8(saturated, _mm256_set1_epi8(kLastAddress));
         const __m256i low = _mm256_adds_epu8(address, _mm256_set1_epi8(0x70));
         const __m256i step = _mm256_and_si256(_mm256_srli_epi16(_mm256_add_epi8(address, _mm256_set1_epi8(1)), 2), nibble);
@@ -406,7 +404,7 @@ OSKAVI_AVX2 MantissaTally tally_avx2(const uint8_t* exponents, std::span<const i
 
 // baps_into's baps, 32 bins at a time, into a scratch row first: only the
 // bins of [start, end) reach `out`.
-OSKAVI_AVX2 void baps_avx2(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask,
+OSKAVI_AVX2 void baps_avx2(uint8_t* out, BinExponents exponents, std::span<const int32_t, 50> band_mask,
                            uint32_t start, uint32_t end, i32 floor, i32 snroffset) {
     BinBases bins;
     prepare_bins(exponents, band_mask, start, end, floor, snroffset, bins);
@@ -417,13 +415,13 @@ OSKAVI_AVX2 void baps_avx2(uint8_t* out, const uint8_t* exponents, std::span<con
     copy_short(out + start, baps.data() + start, end - start);
 }
 #else
-MantissaTally tally_avx2(const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) { return {}; }
-void baps_avx2(uint8_t*, const uint8_t*, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) {}
+MantissaTally tally_avx2(BinExponents, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) { return {}; }
+void baps_avx2(uint8_t*, BinExponents, std::span<const int32_t, 50>, uint32_t, uint32_t, i32, i32) {}
 #endif
 
 }  // namespace
 
-MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+MantissaTally tally_mantissas(BinExponents exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
     if (csnroffst == 0 && fsnroffst == 0) return MantissaTally{};
@@ -436,10 +434,10 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
     std::array<i32, a52::kBandCount> base;
     const bool reachable = band_bases(band_mask, a52::masktab[start], a52::masktab[end - 1],
                                       snr_offset(csnroffst, fsnroffst), floor, base);
-    return unpack(tally_bins(exponents, base, reachable, start, end));
+    return unpack(tally_bins(exponents.data(), base, reachable, start, end));
 }
 
-MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
+MantissaTally tally_stepped_mantissas(BinExponents exponents, uint32_t group_size,
                                       std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
                                       uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
@@ -451,11 +449,12 @@ MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_s
     std::array<i32, a52::kBandCount> base;
     const bool reachable =
         band_bases(band_mask, 0, a52::masktab[end - 1], snr_offset(csnroffst, fsnroffst), floor, base);
-    if (!reachable || group_size == 1) return unpack(tally_bins(exponents, base, reachable, 0, end));
-    return unpack(group_size == 2 ? tally_steps<2>(exponents, base, end) : tally_steps<4>(exponents, base, end));
+    if (!reachable || group_size == 1) return unpack(tally_bins(exponents.data(), base, reachable, 0, end));
+    return unpack(group_size == 2 ? tally_steps<2>(exponents.data(), base, end)
+                                   : tally_steps<4>(exponents.data(), base, end));
 }
 
-void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+void baps_into(uint8_t* out, BinExponents exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel) {
     check_offsets(csnroffst, fsnroffst);
     if (csnroffst == 0 && fsnroffst == 0) {

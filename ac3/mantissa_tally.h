@@ -37,13 +37,17 @@ uint32_t tally_bits(const MantissaTally& tally);
 // bit-allocation parameter" for csnroffst above 63 or fsnroffst above 15.
 MantissaTally tally_mantissas(const BitAllocationMask& mask, uint8_t csnroffst, uint8_t fsnroffst);
 
+// A block's exponents, one per bin, the whole row: the vector kernels read
+// it in whole 32-bin steps, whatever part of it a range covers.
+using BinExponents = std::span<const uint8_t, kBinsPerBlock>;
+
 // Which code counts: the fastest the processor runs (32 bins at a time where
 // it has AVX2), or the plain one (the reference the other is tested against).
 enum class TallyKernel { Fastest, Plain };
 
 // The same from the exponents themselves (psd = 3072 - (exponent << 7)) and
 // the band masks of a BitAllocationMask computed from them; bins [start, end).
-MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+MantissaTally tally_mantissas(BinExponents exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                               uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst,
                               TallyKernel kernel = TallyKernel::Fastest);
 
@@ -52,13 +56,13 @@ MantissaTally tally_mantissas(const uint8_t* exponents, std::span<const int32_t,
 // D15, D25 or D45 set: group_size 1, 2 or 4), counting each run of equal
 // exponents inside a band at once. Throws "invalid exponent group size" for
 // any other group size.
-MantissaTally tally_stepped_mantissas(const uint8_t* exponents, uint32_t group_size,
+MantissaTally tally_stepped_mantissas(BinExponents exponents, uint32_t group_size,
                                       std::span<const int32_t, 50> band_mask, uint32_t end, int32_t floor,
                                       uint8_t csnroffst, uint8_t fsnroffst, TallyKernel kernel = TallyKernel::Fastest);
 
 // Baps of bins [start, end) into out[start..end) from the same inputs; equal
 // to baps_from_mask on that range.
-void baps_into(uint8_t* out, const uint8_t* exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
+void baps_into(uint8_t* out, BinExponents exponents, std::span<const int32_t, 50> band_mask, uint32_t start,
                uint32_t end, int32_t floor, uint8_t csnroffst, uint8_t fsnroffst,
                TallyKernel kernel = TallyKernel::Fastest);
 

@@ -55,13 +55,13 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
                     ASSERT_EQ(baps.values, range.direct(BitAllocParams{.csnroffst = cs, .fsnroffst = fs}).values);
                     const uint32_t bits = count_mantissa_bits(std::vector<const BapVector*>{&baps});
                     ASSERT_EQ(tally_bits(tally_mantissas(m, cs, fs)), bits);
-                    ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs)), bits);
-                    ASSERT_EQ(tally_bits(tally_mantissas(exps.data(), m.mask, m.start, m.end, m.floor, cs, fs,
+                    ASSERT_EQ(tally_bits(tally_mantissas(BinExponents(exps.data(), kBinsPerBlock), m.mask, m.start, m.end, m.floor, cs, fs)), bits);
+                    ASSERT_EQ(tally_bits(tally_mantissas(BinExponents(exps.data(), kBinsPerBlock), m.mask, m.start, m.end, m.floor, cs, fs,
                                                          TallyKernel::Plain)),
                               bits);
                     for (const TallyKernel kernel : {TallyKernel::Fastest, TallyKernel::Plain}) {
                         std::vector<uint8_t> written(256, 99);
-                        baps_into(written.data(), exps.data(), m.mask, m.start, m.end, m.floor, cs, fs, kernel);
+                        baps_into(written.data(), BinExponents(exps.data(), kBinsPerBlock), m.mask, m.start, m.end, m.floor, cs, fs, kernel);
                         for (uint32_t bin = m.start; bin < m.end; ++bin) ASSERT_EQ(written[bin], baps.values[bin]);
                         // Nothing outside the range is touched.
                         ASSERT_EQ(written[m.end], 99);
@@ -102,9 +102,9 @@ TEST(BitAllocation, ShapedSetsTallyStepByStepAsBinByBin) {
                 for (uint8_t cs = 0; cs <= 63; ++cs) {
                     const MantissaTally plain = tally_mantissas(m, cs, fs);
                     const MantissaTally stepped =
-                        tally_stepped_mantissas(set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs);
+                        tally_stepped_mantissas(set.exponents, group_size, band_mask, end, m.floor, cs, fs);
                     const MantissaTally stepped_plain = tally_stepped_mantissas(
-                        set.exponents.data(), group_size, band_mask, end, m.floor, cs, fs, TallyKernel::Plain);
+                        set.exponents, group_size, band_mask, end, m.floor, cs, fs, TallyKernel::Plain);
                     for (const MantissaTally& t : {stepped, stepped_plain}) {
                         ASSERT_TRUE(t.bap1 == plain.bap1 && t.bap2 == plain.bap2 && t.bap4 == plain.bap4 &&
                                     t.bits == plain.bits)
