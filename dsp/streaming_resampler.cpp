@@ -151,11 +151,16 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
 void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
     const auto column = static_cast<int64_t>(next_period_) - first_column_;
     outputs.resize(count * up_);
-    // Every phase's row pointers at the batch's first period, phase after phase.
+    // Every phase's row pointers at the batch's first period, phase after
+    // phase (the channel's rows lie at a fixed pitch in one store).
+    const ChannelRows& rows = channel_rows_[c];
+    const double* const first_row = rows.store.data() + column;
     std::vector<const double*> pointers;
     pointers.reserve(tap_count_);
-    for (uint64_t r = 0; r < up_; ++r)
-        for (const TapRef& ref : refs_[r]) pointers.push_back(row_data(c * down_ + ref.row) + column + ref.column);
+    for (uint64_t r = 0; r < up_; ++r) {
+        for (const TapRef& ref : refs_[r])
+            pointers.push_back(first_row + static_cast<std::ptrdiff_t>(ref.row * rows.pitch) + ref.column);
+    }
     // A tile of periods at a time, every phase of it: the tile's few columns
     // of the rows stay in the first-level cache from one phase to the next,
     // and its outputs are written straight in output order (period-major).
