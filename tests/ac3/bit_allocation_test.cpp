@@ -75,6 +75,27 @@ TEST(BitAllocation, MaskReuseAndTalliesAgreeWithDirectAllocation) {
     }
 }
 
+// Exponents above 24, which no decoder holds, are still counted as the
+// allocation defines them (the vector kernels take rows up to 24 only): at
+// the lowest floor and the highest SNR offset a quiet band's base is 160,
+// where an exponent of 38 finds address 8 (bap 3), not 7 (bap 2).
+TEST(BitAllocation, TallyOfExponentsAboveTwentyFour) {
+    std::array<uint8_t, kBinsPerBlock> exps{};
+    for (std::size_t bin = 0; bin < exps.size(); ++bin) exps[bin] = static_cast<uint8_t>(bin % 7 == 0 ? 38 : 24);
+    for (const uint8_t floorcod : {uint8_t{4}, uint8_t{7}}) {
+        const BitAllocParams params{.floorcod = floorcod};
+        const BitAllocationMask m = compute_allocation_mask(std::span(exps).first(253), 0, 253, params);
+        for (const uint8_t cs : {uint8_t{5}, uint8_t{30}, uint8_t{63}}) {
+            const BapVector baps = baps_from_mask(m, cs, 15);
+            const MantissaTally tally = tally_mantissas(exps, m.mask, 0, 253, m.floor, cs, 15);
+            ASSERT_EQ(tally_bits(tally), count_mantissa_bits(std::vector<const BapVector*>{&baps}));
+            std::array<uint8_t, kBinsPerBlock> written{};
+            baps_into(written.data(), exps, m.mask, 0, 253, m.floor, cs, 15);
+            ASSERT_TRUE(std::equal(written.begin(), written.begin() + 253, baps.values.begin()));
+        }
+    }
+}
+
 // Over random spectra shaped into D15, D25 and D45 sets: the band masks alone
 // equal those of the full mask, shape_exponents gives the set's exponents and
 // group count, and the step-wise tally equals the bin-by-bin one at every
