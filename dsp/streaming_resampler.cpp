@@ -48,6 +48,26 @@ void interleave_fixed(const std::vector<std::vector<float>>& planar, size_t outp
         for (uint32_t c = 0; c < Channels; ++c) *dest++ = planar[c][n];
 }
 
+// dest[i] = source[i * Stride] as a double, for i < count: with the stride
+// known at compile time the loop runs in vectors.
+template <size_t Stride>
+void widen_every(const float* __restrict source, double* __restrict dest, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * Stride]);
+}
+
+// The same for any stride; the half-band strides of mono, stereo, 5.1 and
+// 7.1 (two frames of 1, 2, 6 or 8 channels) in vectors.
+void widen_strided(const float* source, size_t stride, double* dest, uint64_t count) {
+    switch (stride) {
+        case 2: widen_every<2>(source, dest, count); return;
+        case 4: widen_every<4>(source, dest, count); return;
+        case 12: widen_every<12>(source, dest, count); return;
+        case 16: widen_every<16>(source, dest, count); return;
+        default: break;
+    }
+    for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * stride]);
+}
+
 void interleave(const std::vector<std::vector<float>>& planar, uint32_t channels, size_t outputs, float* dest) {
     switch (channels) {
         case 1: interleave_fixed<1>(planar, outputs, dest); return;
@@ -237,7 +257,7 @@ void StreamingFir::append_channel(uint32_t c, std::span<const float> interleaved
             const size_t index = c * down_ + row;
             double* dest = row_data(index) + lengths_[index] - (entries - k0);
             const float* source = interleaved.data() + (first_of(row) + k0 * down_) * channels_ + c;
-            for (uint64_t i = 0; i < count; ++i) dest[i] = static_cast<double>(source[i * down_ * channels_]);
+            widen_strided(source, static_cast<size_t>(down_ * channels_), dest, count);
         }
     }
 }
