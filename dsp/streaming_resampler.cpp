@@ -123,6 +123,12 @@ void StreamingFir::reserve_row_length(uint32_t c, size_t length) {
     }
     rows.store = std::move(store);
     rows.pitch = pitch;
+    rows.tap_rows.clear();
+    rows.tap_rows.reserve(tap_count_);
+    for (uint64_t r = 0; r < up_; ++r) {
+        for (const TapRef& ref : refs_[r])
+            rows.tap_rows.push_back(rows.store.data() + ref.row * pitch + static_cast<size_t>(ref.column - earliest_column_));
+    }
 }
 
 const double* StreamingFir::row_data(size_t index) const {
@@ -169,18 +175,12 @@ void StreamingFir::produce(uint64_t periods, std::vector<float>& out) {
 }
 
 void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float>& outputs) const {
-    const auto column = static_cast<int64_t>(next_period_) - first_column_;
+    // The batch's first period, as a column counted from each tap's row start
+    // (never negative: the rows keep every frame from the period's earliest
+    // column on).
+    const auto column = static_cast<size_t>(static_cast<int64_t>(next_period_) + earliest_column_ - first_column_);
     outputs.resize(count * up_);
-    // Every phase's row pointers at the batch's first period, phase after
-    // phase (the channel's rows lie at a fixed pitch in one store).
-    const ChannelRows& rows = channel_rows_[c];
-    const double* const first_row = rows.store.data() + column;
-    std::vector<const double*> pointers;
-    pointers.reserve(tap_count_);
-    for (uint64_t r = 0; r < up_; ++r) {
-        for (const TapRef& ref : refs_[r])
-            pointers.push_back(first_row + static_cast<std::ptrdiff_t>(ref.row * rows.pitch) + ref.column);
-    }
+    const std::span<const double* const> tap_rows(channel_rows_[c].tap_rows);
     // A tile of periods at a time, every phase of it: the tile's few columns
     // of the rows stay in the first-level cache from one phase to the next,
     // and its outputs are written straight in output order (period-major).
@@ -189,8 +189,7 @@ void StreamingFir::produce_channel(uint32_t c, uint64_t count, std::vector<float
         const uint64_t periods = std::min(tile, count - first);
         size_t next = 0;
         for (uint64_t r = 0; r < up_; ++r) {
-            const FirRun run{std::span<const double* const>(pointers).subspan(next, refs_[r].size()), taps_[r],
-                             static_cast<size_t>(first)};
+            const FirRun run{tap_rows.subspan(next, refs_[r].size()), taps_[r], column + static_cast<size_t>(first)};
             fir_rows(run, static_cast<size_t>(periods), outputs.data() + first * up_ + r, static_cast<size_t>(up_));
             next += refs_[r].size();
         }

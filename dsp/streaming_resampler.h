@@ -98,6 +98,10 @@ private:
     struct ChannelRows {
         std::vector<double> store;
         size_t pitch = 0;
+        // Per tap of every phase, phase after phase: where its row holds the
+        // frame at column earliest_column_ + the tap's column, from which a
+        // period's column counts (made again whenever the store moves).
+        std::vector<const double*> tap_rows;
     };
     std::vector<ChannelRows> channel_rows_;
     std::vector<size_t> lengths_;             // doubles in use in each row, channel * down + row
