@@ -1,8 +1,15 @@
 #include "dsp/bass_management.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <stdexcept>
+
+#include "platform/processor_features.h"
+
+#if OSKAVI_AVX2_KERNELS
+#include <immintrin.h>
+#endif
 
 namespace oskavi {
 namespace {
@@ -122,6 +129,14 @@ float LfeLowpass::process(float lfe) {
 }
 
 void LfeLowpass::process_run(float* samples, uint64_t count, std::size_t stride) {
+    if (processor_has_avx2()) {
+        process_run_avx2(samples, count, stride);
+    } else {
+        process_run_plain(samples, count, stride);
+    }
+}
+
+void LfeLowpass::process_run_plain(float* samples, uint64_t count, std::size_t stride) {
     static_assert(std::tuple_size_v<decltype(sections_)> == 4);
     if (count < 4) {
         for (uint64_t i = 0; i < count; ++i) samples[i * stride] = process(samples[i * stride]);
@@ -153,6 +168,97 @@ void LfeLowpass::process_run(float* samples, uint64_t count, std::size_t stride)
     d3 = run(s2, d2);
     samples[(count - 1) * stride] = run(s3, d3);
 }
+
+#if OSKAVI_AVX2_KERNELS
+namespace {
+
+// The four sections of an LFE low-pass in the four lanes of a vector.
+struct SectionLanes {
+    __m256d b0, b1, b2, a1, a2;
+    __m256d z1, z2;
+    __m256d older, newer;  // the float-rounded outputs of the last two steps
+};
+
+OSKAVI_AVX2_INLINE __m256d lanes_of(const std::array<Biquad, 4>& sections, double Biquad::*field) {
+    return _mm256_setr_pd(sections[0].*field, sections[1].*field, sections[2].*field, sections[3].*field);
+}
+
+// One step: lane 0 takes `input`, lane k the rounded output of lane k - 1
+// two steps ago; the lanes set in `active` keep their new state. Returns the
+// outputs.
+OSKAVI_AVX2_INLINE __m256d section_step(SectionLanes& s, double input, __m256d active) {
+    const __m256d shifted = _mm256_permute4x64_pd(s.older, 0x90);  // lanes 0, 0, 1, 2
+    const __m256d x = _mm256_blend_pd(shifted, _mm256_set1_pd(input), 0x1);
+    const __m256d y = _mm256_add_pd(_mm256_mul_pd(s.b0, x), s.z1);
+    const __m256d z1 = _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(s.b1, x), _mm256_mul_pd(s.a1, y)), s.z2);
+    const __m256d z2 = _mm256_sub_pd(_mm256_mul_pd(s.b2, x), _mm256_mul_pd(s.a2, y));
+    s.z1 = _mm256_blendv_pd(s.z1, z1, active);
+    s.z2 = _mm256_blendv_pd(s.z2, z2, active);
+    s.older = s.newer;
+    s.newer = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
+    return y;
+}
+
+// Lane k is active at step n when its section has a sample there:
+// 0 <= n - skew * k < count.
+OSKAVI_AVX2_INLINE __m256d active_lanes(uint64_t n, uint64_t count, uint64_t skew) {
+    double has[4];
+    for (uint64_t k = 0; k < 4; ++k) has[k] = n >= skew * k && n - skew * k < count ? -1.0 : 0.0;
+    return _mm256_setr_pd(has[0], has[1], has[2], has[3]);
+}
+
+// Steps ahead of the one running whose sample is fetched.
+constexpr uint64_t kPrefetchSteps = 64;
+
+OSKAVI_AVX2_INLINE double last_lane(__m256d v) { return _mm256_cvtsd_f64(_mm256_permute4x64_pd(v, 0x3)); }
+
+}  // namespace
+
+// The four sections side by side, section k on the sample kVectorSkew * k
+// places behind section 0: a section's input is what the section before it
+// gave kVectorSkew steps earlier, so the conversions and the lane shift
+// between sections stay off each step's critical path, and a step waits
+// only on the sections' own recursions. Each lane computes exactly
+// Biquad::process, float-rounded as process() rounds it; a lane whose
+// section has no sample at a step (at the start and at the end) keeps its
+// state.
+OSKAVI_AVX2 void LfeLowpass::process_run_avx2(float* samples, uint64_t count, std::size_t stride) {
+    static_assert(kVectorSkew == 2);  // section_step keeps two steps of outputs
+    // Lane 3 finishes sample n - warm at step n; shorter runs go one section after another.
+    const uint64_t warm = 3 * kVectorSkew;
+    if (count < warm) {
+        process_run_plain(samples, count, stride);
+        return;
+    }
+    SectionLanes s{lanes_of(sections_, &Biquad::b0), lanes_of(sections_, &Biquad::b1),
+                   lanes_of(sections_, &Biquad::b2), lanes_of(sections_, &Biquad::a1),
+                   lanes_of(sections_, &Biquad::a2), lanes_of(sections_, &Biquad::z1),
+                   lanes_of(sections_, &Biquad::z2), _mm256_setzero_pd(), _mm256_setzero_pd()};
+    for (uint64_t n = 0; n < warm; ++n) section_step(s, samples[n * stride], active_lanes(n, count, kVectorSkew));
+    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    for (uint64_t n = warm; n < count; ++n) {
+        // A step takes long enough for the memory ahead to be asked for early.
+        __builtin_prefetch(samples + std::min(n + kPrefetchSteps, count - 1) * stride);
+        samples[(n - warm) * stride] = static_cast<float>(last_lane(section_step(s, samples[n * stride], all)));
+    }
+    for (uint64_t n = count; n < count + warm; ++n) {
+        const __m256d y = section_step(s, 0.0, active_lanes(n, count, kVectorSkew));
+        samples[(n - warm) * stride] = static_cast<float>(last_lane(y));
+    }
+    alignas(32) double z1[4];
+    alignas(32) double z2[4];
+    _mm256_store_pd(z1, s.z1);
+    _mm256_store_pd(z2, s.z2);
+    for (std::size_t k = 0; k < 4; ++k) {
+        sections_[k].z1 = z1[k];
+        sections_[k].z2 = z2[k];
+    }
+}
+#else
+void LfeLowpass::process_run_avx2(float* samples, uint64_t count, std::size_t stride) {
+    process_run_plain(samples, count, stride);
+}
+#endif
 
 PcmBuffer apply_bass_processing(PcmBuffer pcm, const PreprocessSettings& options) {
     check_thx_preset(options);

@@ -83,8 +83,13 @@ public:
     // process() over samples[0], samples[stride], ... (count of them), in
     // place, with the same results.
     void process_run(float* samples, uint64_t count, std::size_t stride);
+    // The kernels behind process_run, for the test that holds them to the same bits.
+    void process_run_plain(float* samples, uint64_t count, std::size_t stride);
+    void process_run_avx2(float* samples, uint64_t count, std::size_t stride);
 
 private:
+    // Steps between neighbouring sections in the vector kernel.
+    static constexpr uint64_t kVectorSkew = 2;
     std::array<Biquad, 4> sections_;
 };
 
