@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ac3/bit_allocation_tables.h"
+#include "ac3/byte_lanes.h"
 #include "ac3/short_runs.h"
 #include "platform/processor_features.h"
 
@@ -435,12 +436,7 @@ OSKAVI_AVX2 uint8_t fill_psd_from_zero_avx2(const uint8_t* exponents, uint32_t e
     uint32_t first = 0;
     for (; first + 32 <= end; first += 32) fill_thirty_two_psd(exponents, first, psd, largest);
     if (first < end) fill_thirty_two_psd(exponents, end - 32, psd, largest);
-    __m128i m = _mm_max_epu8(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
-    return static_cast<uint8_t>(_mm_cvtsi128_si32(m));
+    return largest_byte(largest);
 }
 #endif
 

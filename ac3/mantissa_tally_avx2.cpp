@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "ac3/bit_allocation_tables.h"
+#include "ac3/byte_lanes.h"
 #include "ac3/short_runs.h"
 
 #if OSKAVI_AVX2_KERNELS
@@ -146,12 +147,7 @@ OSKAVI_AVX2_INLINE uint8_t row_largest(BinExponents exponents) {
     __m256i largest = _mm256_setzero_si256();
     for (std::size_t i = 0; i < kBinsPerBlock; i += 32)
         largest = _mm256_max_epu8(largest, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(exponents.data() + i)));
-    __m128i m = _mm_max_epu8(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 8));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 4));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 2));
-    m = _mm_max_epu8(m, _mm_srli_si128(m, 1));
-    return static_cast<uint8_t>(_mm_cvtsi128_si32(m));
+    return largest_byte(largest);
 }
 
 constexpr std::array<ByteRow, 4> make_bap_rows() {
