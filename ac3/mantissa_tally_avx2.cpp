@@ -125,28 +125,35 @@ OSKAVI_AVX2_INLINE void prepare_bases(BinExponents exponents, std::span<const in
     b.first_step = start / 32 * 32;
 }
 
-// Addresses 0..kLastAddress of the 32 bins from i, in bin order.
+// A 32-byte vector read from `bytes` at `offset`.
+OSKAVI_AVX2_INLINE __m256i load32(const uint8_t* bytes, std::ptrdiff_t offset = 0) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + offset));
+}
+
+// Addresses 0..last_address of the 32 bins from i, in bin order.
 OSKAVI_AVX2_INLINE __m256i thirty_two_addresses(const ByteBases& b, uint32_t i, uint8_t last_address) {
     const std::size_t half = i / 16;
-    const __m256i bands = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b.band.data() + kHalfBands.first[half + 1]),
-                                              reinterpret_cast<const __m128i*>(b.band.data() + kHalfBands.first[half]));
-    __m256i base = _mm256_shuffle_epi8(bands, row(kHalfBands.offset[i / 32]));
+    const auto bands_from = [&b](std::size_t h) {
+        return reinterpret_cast<const __m128i*>(b.band.data() + kHalfBands.first[h]);
+    };
+    __m256i base = _mm256_shuffle_epi8(_mm256_loadu2_m128i(bands_from(half + 1), bands_from(half)),
+                                       row(kHalfBands.offset[i / 32]));
     if (i < b.start || i + 32 > b.end) {
-        const auto at = [i](uint32_t bin) { return 32 - static_cast<std::ptrdiff_t>(std::clamp<uint32_t>(bin, i, i + 32) - i); };
-        const __m256i from_start = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRisingEdge.data() + at(b.start)));
-        const __m256i below_end = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kFallingEdge.data() + at(b.end)));
-        base = _mm256_and_si256(base, _mm256_and_si256(from_start, below_end));
+        // Lane j is in the range when i + j lies in [start, end).
+        const auto at = [i](uint32_t bin) { return 32 - std::ptrdiff_t{std::clamp<uint32_t>(bin, i, i + 32) - i}; };
+        base = _mm256_and_si256(base, _mm256_and_si256(load32(kRisingEdge.data(), at(b.start)),
+                                                       load32(kFallingEdge.data(), at(b.end))));
     }
     // 4 * exponent byte by byte: exponents below 64 lose no bit to the next byte.
-    const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.e + i));
-    return _mm256_min_epu8(_mm256_subs_epu8(base, _mm256_slli_epi16(e, 2)), _mm256_set1_epi8(static_cast<char>(last_address)));
+    const __m256i four_e = _mm256_slli_epi16(load32(b.e, i), 2);
+    return _mm256_min_epu8(_mm256_subs_epu8(base, four_e), _mm256_set1_epi8(static_cast<char>(last_address)));
 }
 
 // The largest exponent of a whole row.
 OSKAVI_AVX2_INLINE uint8_t row_largest(BinExponents exponents) {
     __m256i largest = _mm256_setzero_si256();
     for (std::size_t i = 0; i < kBinsPerBlock; i += 32)
-        largest = _mm256_max_epu8(largest, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(exponents.data() + i)));
+        largest = _mm256_max_epu8(largest, load32(exponents.data(), static_cast<std::ptrdiff_t>(i)));
     return largest_byte(largest);
 }
 
@@ -259,7 +266,8 @@ OSKAVI_AVX2 MantissaTally tally_avx2(BinExponents exponents, std::span<const int
     for (uint32_t i = bases.first_step; i < end; i += 32) {
         const __m256i address = thirty_two_addresses(bases, i, kLastAddress);
         const __m256i low = _mm256_adds_epu8(address, _mm256_set1_epi8(0x70));
-        const __m256i step = _mm256_and_si256(_mm256_srli_epi16(_mm256_add_epi8(address, _mm256_set1_epi8(1)), 2), nibble);
+        const __m256i step =
+            _mm256_and_si256(_mm256_srli_epi16(_mm256_add_epi8(address, _mm256_set1_epi8(1)), 2), nibble);
         bap12 = _mm256_add_epi8(bap12, _mm256_shuffle_epi8(row(kLowAddressRows.bap12), low));
         bap4 = _mm256_add_epi8(bap4, _mm256_shuffle_epi8(row(kLowAddressRows.bap4), low));
         widths = _mm256_add_epi8(widths, _mm256_add_epi8(_mm256_shuffle_epi8(row(kLowAddressRows.width), low),

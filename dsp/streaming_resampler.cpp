@@ -126,8 +126,10 @@ void StreamingFir::reserve_row_length(uint32_t c, size_t length) {
     rows.tap_rows.clear();
     rows.tap_rows.reserve(tap_count_);
     for (uint64_t r = 0; r < up_; ++r) {
-        for (const TapRef& ref : refs_[r])
-            rows.tap_rows.push_back(rows.store.data() + ref.row * pitch + static_cast<size_t>(ref.column - earliest_column_));
+        for (const TapRef& ref : refs_[r]) {
+            const auto column = static_cast<size_t>(ref.column - earliest_column_);
+            rows.tap_rows.push_back(rows.store.data() + ref.row * pitch + column);
+        }
     }
 }
 
