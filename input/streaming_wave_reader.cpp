@@ -57,32 +57,50 @@ void StreamingWaveReader::open(const std::string& path) {
     frames_delivered_ = 0;
 }
 
-bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
-    if (frames_delivered_ >= total_frames_ || n_max == 0) {
-        out.clear();
-        return false;
-    }
+uint64_t StreamingWaveReader::next_block_bytes(uint64_t n_max) const {
+    if (frames_delivered_ >= total_frames_ || n_max == 0) return 0;
     const uint64_t n = std::min(n_max, total_frames_ - frames_delivered_);
-    const uint64_t samples = n * channels_;
-    const uint64_t byte_count = samples * bytes_per_sample(encoding_);
+    const uint64_t frame_bytes = uint64_t{channels_} * bytes_per_sample(encoding_);
+    const uint64_t byte_count = n * frame_bytes;
     if (byte_count >= kMaxBlockBytes) {
         throw std::runtime_error("Requested WAVE streaming chunk is too large");
     }
     // A block that the file cannot hold fails before its buffer is allocated.
-    const uint64_t position = data_offset_ + frames_delivered_ * (uint64_t{channels_} * bytes_per_sample(encoding_));
+    const uint64_t position = data_offset_ + frames_delivered_ * frame_bytes;
     const uint64_t available = in_.size() > position ? in_.size() - position : 0;
     if (byte_count > available) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
+    }
+    return byte_count;
+}
+
+bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
+    const uint64_t byte_count = next_block_bytes(n_max);
+    if (byte_count == 0) {
+        out.clear();
+        return false;
     }
     bytes_.resize(static_cast<size_t>(byte_count));
     if (in_.read(bytes_.data(), bytes_.size()) != bytes_.size()) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
     }
     // Every sample is overwritten: a buffer of the same size is reused as it is.
+    const uint64_t samples = byte_count / bytes_per_sample(encoding_);
     out.resize(static_cast<size_t>(samples));
     nan_samples_ += convert_samples(encoding_, bytes_, out);
-    frames_delivered_ += n;
+    frames_delivered_ += samples / channels_;
     return true;
+}
+
+uint64_t StreamingWaveReader::skip_frames(uint64_t n_max) {
+    const uint64_t byte_count = next_block_bytes(n_max);
+    if (byte_count == 0) return 0;
+    const uint64_t n = byte_count / (uint64_t{channels_} * bytes_per_sample(encoding_));
+    frames_delivered_ += n;
+    if (!in_.seek(data_offset_ + frames_delivered_ * (uint64_t{channels_} * bytes_per_sample(encoding_)))) {
+        throw std::runtime_error("Truncated WAVE/RF64 data chunk");
+    }
+    return n;
 }
 
 }  // namespace oskavi

@@ -27,6 +27,13 @@ public:
     // Fills `out` with up to n_max interleaved frames; false (with `out`
     // emptied) when no frames are left or n_max is 0.
     bool read_frames(uint64_t n_max, std::vector<float>& out);
+    // Moves past up to n_max frames as read_frames would deliver them, with
+    // the same checks of the data chunk against the file, without reading
+    // them; returns how many (0 when none are left or n_max is 0).
+    uint64_t skip_frames(uint64_t n_max);
+    // Whether the samples are whole numbers (integer PCM), so that none can
+    // be NaN and skipping them loses nothing a pass counts.
+    bool whole_number_samples() const { return encoding_ != SampleEncoding::Float32; }
 
     uint32_t sample_rate() const { return sample_rate_; }
     uint32_t channels() const { return channels_; }
@@ -36,6 +43,10 @@ public:
     uint64_t nan_samples() const { return nan_samples_; }
 
 private:
+    // The byte count of the next min(n_max, remaining) frames, checked
+    // against the file; 0 when none are left.
+    uint64_t next_block_bytes(uint64_t n_max) const;
+
     std::string path_;
     BinaryInputFile in_;
     uint32_t sample_rate_ = 0;

@@ -84,8 +84,17 @@ PassPipeline::PassPipeline(uint32_t input_rate, uint32_t channels, const Preproc
 
 void PassPipeline::push(std::span<const float> block, std::size_t read_floats) {
     push_tail(block);
+    note_workspace(read_floats);
+}
+
+void PassPipeline::note_workspace(std::size_t read_floats) {
     peak_bytes_ = std::max<uint64_t>(
         peak_bytes_, 4 * (read_floats + rate_stage_.window_floats()) + 8 * rate_stage_.filter_taps());
+}
+
+void PassPipeline::push_counted(uint64_t frames, std::size_t read_floats) {
+    post_.count_frames(rate_stage_.push_count(frames));
+    note_workspace(read_floats);
 }
 
 void PassPipeline::push_tail(std::span<const float> frames) {

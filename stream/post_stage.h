@@ -95,8 +95,16 @@ public:
     // the rate stage (whose window accounting runs on unchanged) and no longer
     // filtered. The LFE statistics then stop short.
     void settle_once_non_silent() { settle_ = true; }
+    // Settled and past a non-silent sample: the frames of a block matter
+    // only by their count.
+    bool counting_only() const { return counting_; }
+    // A block of `frames` frames that a settled pass counts without its
+    // samples; `read_floats` as for push.
+    void push_counted(uint64_t frames, std::size_t read_floats);
 
 private:
+    void note_workspace(std::size_t read_floats);
+
     uint32_t channels_;
     StreamingResampler rate_stage_;
     PostStage post_;

@@ -71,7 +71,18 @@ StreamPassStats run_pass(const StreamInput& input, const PreprocessSettings& opt
 
     std::vector<float> block;
     uint64_t read = 0;
-    while (reader.read_frames(kBlockFrames, block)) {
+    while (true) {
+        // Once only counts matter, integer samples are not even read (float
+        // ones are: the pass counts their NaNs).
+        if (pipeline.counting_only() && reader.whole_number_samples()) {
+            const uint64_t frames = reader.skip_frames(kBlockFrames);
+            if (frames == 0) break;
+            read += frames;
+            if (progress) progress(label, read, total);
+            pipeline.push_counted(frames, static_cast<size_t>(frames * reader.channels()));
+            continue;
+        }
+        if (!reader.read_frames(kBlockFrames, block)) break;
         const size_t block_floats = block.size();
         read += block_floats / reader.channels();
         if (progress) progress(label, read, total);

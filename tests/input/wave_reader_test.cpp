@@ -8,6 +8,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,6 +31,58 @@ std::vector<float> read_streaming(const std::string& path, uint64_t block_frames
     std::vector<float> all, block;
     while (reader.read_frames(block_frames, block)) all.insert(all.end(), block.begin(), block.end());
     return all;
+}
+
+// Skipping blocks moves through the data exactly as reading them does: the
+// same counts, the later blocks' samples unchanged, the same refusal of a
+// data chunk that the file cannot hold.
+TEST(StreamingWaveReader, SkippingMovesAsReadingDoes) {
+    const TempDirectory dir;
+    std::vector<int32_t> samples(2 * 1000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>(i * 37 % 65536) - 32768;
+    const Bytes data = pcm_bytes(samples, 2);
+    const std::string whole = dir.file("whole.wav");
+    write_file_bytes(whole, canonical_wave(kStereo16, data));
+    const std::vector<float> all = read_streaming(whole);
+    StreamingWaveReader reader;
+    reader.open(whole);
+    std::vector<float> block;
+    uint64_t frame = 0;
+    for (int k = 0; ; ++k) {
+        if (k % 2 == 0) {
+            const uint64_t skipped = reader.skip_frames(300);
+            if (skipped == 0) break;
+            EXPECT_EQ(skipped, std::min<uint64_t>(300, 1000 - frame));
+            frame += skipped;
+        } else {
+            if (!reader.read_frames(300, block)) break;
+            ASSERT_TRUE(std::equal(block.begin(), block.end(), all.begin() + static_cast<std::ptrdiff_t>(2 * frame)));
+            frame += block.size() / 2;
+        }
+    }
+    EXPECT_EQ(frame, 1000u);
+    EXPECT_EQ(reader.skip_frames(300), 0u);
+    EXPECT_TRUE(reader.whole_number_samples());
+
+    // The header promises 1000 frames, the file holds 700 of them.
+    Bytes cut = canonical_wave(kStereo16, data);
+    cut.resize(cut.size() - 4 * 300);
+    const std::string short_file = dir.file("short.wav");
+    write_file_bytes(short_file, cut);
+    for (const bool skip : {false, true}) {
+        StreamingWaveReader r;
+        r.open(short_file);
+        uint64_t delivered = 0;
+        const std::string message = error_of([&] {
+            while (true) {
+                const uint64_t n = skip ? r.skip_frames(256) : (r.read_frames(256, block) ? block.size() / 2 : 0);
+                if (n == 0) break;
+                delivered += n;
+            }
+        });
+        EXPECT_EQ(message, "Truncated WAVE/RF64 data chunk") << skip;
+        EXPECT_EQ(delivered, 512u) << skip;
+    }
 }
 
 TEST(WaveReaderMessages, MalformedFilesWhereTheTwoReadersDiffer) {
