@@ -122,50 +122,67 @@ void append_fields(BitWriter& w, std::size_t count, uint64_t total_bits, uint32_
     w.bytes.resize((static_cast<std::size_t>(w.bit_count) + 7) / 8);
 }
 
-// The bits of the values above their widths (0 when every value fits).
-uint32_t bits_above_plain(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+// What a run of fields needs before it is packed: the bits of the values
+// above their widths (0 when every value fits), the sum of the widths and
+// the widest.
+struct FieldSurvey {
     uint32_t above = 0;
-    for (std::size_t i = 0; i < values.size(); ++i) above |= widths[i] >= 32 ? 0 : values[i] >> widths[i];
-    return above;
+    uint64_t total = 0;
+    uint8_t widest = 0;
+};
+
+FieldSurvey survey_plain(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+    FieldSurvey s;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        s.above |= widths[i] >= 32 ? 0 : values[i] >> widths[i];
+        s.total += widths[i];
+        s.widest = std::max(s.widest, widths[i]);
+    }
+    return s;
 }
 
 #if OSKAVI_AVX2_KERNELS
-// The same, eight fields at a time (a per-lane shift by 32 or more gives 0).
-OSKAVI_AVX2 uint32_t bits_above_avx2(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+// The same, eight fields at a time (a per-lane shift by 32 or more gives 0;
+// the widths summed in 64-bit lanes, their maximum byte by byte).
+OSKAVI_AVX2 FieldSurvey survey_avx2(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
     __m256i above = _mm256_setzero_si256();
+    __m128i sums = _mm_setzero_si128();
+    __m128i widest = _mm_setzero_si128();
     std::size_t i = 0;
     for (; i + 8 <= values.size(); i += 8) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values.data() + i));
-        const __m256i w = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(widths.data() + i)));
-        above = _mm256_or_si256(above, _mm256_srlv_epi32(v, w));
+        const __m128i w8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(widths.data() + i));
+        above = _mm256_or_si256(above, _mm256_srlv_epi32(v, _mm256_cvtepu8_epi32(w8)));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(w8, _mm_setzero_si128()));
+        widest = _mm_max_epu8(widest, w8);
     }
     const __m128i folded = _mm_or_si128(_mm256_castsi256_si128(above), _mm256_extracti128_si256(above, 1));
     alignas(16) std::array<uint32_t, 4> lanes;
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes.data()), folded);
-    return lanes[0] | lanes[1] | lanes[2] | lanes[3] | bits_above_plain(values.subspan(i), widths.subspan(i));
+    alignas(16) std::array<uint8_t, 16> widest_bytes;
+    _mm_store_si128(reinterpret_cast<__m128i*>(widest_bytes.data()), widest);
+    FieldSurvey s = survey_plain(values.subspan(i), widths.subspan(i));
+    s.above |= lanes[0] | lanes[1] | lanes[2] | lanes[3];
+    s.total += static_cast<uint64_t>(_mm_cvtsi128_si64(sums));
+    for (std::size_t k = 0; k < 8; ++k) s.widest = std::max(s.widest, widest_bytes[k]);
+    return s;
 }
 #endif
 
-uint32_t bits_above(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
+FieldSurvey survey(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
 #if OSKAVI_AVX2_KERNELS
-    if (processor_has_avx2()) return bits_above_avx2(values, widths);
+    if (processor_has_avx2()) return survey_avx2(values, widths);
 #endif
-    return bits_above_plain(values, widths);
+    return survey_plain(values, widths);
 }
 
 }  // namespace
 
 void BitWriter::write_fields(std::span<const uint32_t> values, std::span<const uint8_t> widths) {
     if (values.size() != widths.size()) throw std::runtime_error("BitWriter field count mismatch");
-    uint64_t total = 0;
-    uint8_t widest = 0;
-    for (const uint8_t width : widths) {
-        total += width;
-        widest = std::max(widest, width);
-    }
-    if (widest > kWidestField || bits_above(values, widths) != 0)
-        throw std::runtime_error("BitWriter value does not fit field");
-    append_fields(*this, values.size(), total, widest, [values](std::size_t i) { return values[i]; },
+    const FieldSurvey s = survey(values, widths);
+    if (s.widest > kWidestField || s.above != 0) throw std::runtime_error("BitWriter value does not fit field");
+    append_fields(*this, values.size(), s.total, s.widest, [values](std::size_t i) { return values[i]; },
                   [widths](std::size_t i) { return uint32_t{widths[i]}; });
 }
 

@@ -102,9 +102,28 @@ TEST(BitWriter, FieldRunsEqualFieldByFieldWrites) {
             many[bad] = 4;
             EXPECT_EQ(test::error_of([&] { writer.write_fields(many, wide); }), "BitWriter value does not fit field")
                 << bad;
+            // A field wider than 16 bits anywhere, its value fitting.
+            std::vector<uint8_t> too_wide(21, 2);
+            too_wide[bad] = 17;
+            EXPECT_EQ(test::error_of([&] { writer.write_fields(std::vector<uint32_t>(21, 1), too_wide); }),
+                      "BitWriter value does not fit field")
+                << bad;
         }
         EXPECT_EQ(writer.bit_count, 3u);
         EXPECT_EQ(writer.bytes, before);
+    }
+    // One 16-bit field anywhere among 14-bit ones: the run is packed as the
+    // widest field needs.
+    for (std::size_t at = 0; at < 21; ++at) {
+        std::vector<uint32_t> values(21, 0x3FFF);
+        std::vector<uint8_t> widths(21, 14);
+        values[at] = 0xFFFF;
+        widths[at] = 16;
+        BitWriter expected(0, false);
+        BitWriter written(0, false);
+        for (std::size_t i = 0; i < values.size(); ++i) expected.write_bits(values[i], widths[i]);
+        written.write_fields(values, widths);
+        EXPECT_EQ(written.bytes, expected.bytes) << at;
     }
 }
 
