@@ -60,13 +60,12 @@ void StreamingWaveReader::open(const std::string& path) {
 uint64_t StreamingWaveReader::next_block_bytes(uint64_t n_max) const {
     if (frames_delivered_ >= total_frames_ || n_max == 0) return 0;
     const uint64_t n = std::min(n_max, total_frames_ - frames_delivered_);
-    const uint64_t frame_bytes = uint64_t{channels_} * bytes_per_sample(encoding_);
-    const uint64_t byte_count = n * frame_bytes;
+    const uint64_t byte_count = n * frame_bytes();
     if (byte_count >= kMaxBlockBytes) {
         throw std::runtime_error("Requested WAVE streaming chunk is too large");
     }
     // A block that the file cannot hold fails before its buffer is allocated.
-    const uint64_t position = data_offset_ + frames_delivered_ * frame_bytes;
+    const uint64_t position = data_offset_ + frames_delivered_ * frame_bytes();
     const uint64_t available = in_.size() > position ? in_.size() - position : 0;
     if (byte_count > available) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
@@ -81,6 +80,12 @@ bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
         return false;
     }
     bytes_.resize(static_cast<size_t>(byte_count));
+    if (skipped_since_read_) {
+        if (!in_.seek(data_offset_ + frames_delivered_ * frame_bytes())) {
+            throw std::runtime_error("Truncated WAVE/RF64 data chunk");
+        }
+        skipped_since_read_ = false;
+    }
     if (in_.read(bytes_.data(), bytes_.size()) != bytes_.size()) {
         throw std::runtime_error("Truncated WAVE/RF64 data chunk");
     }
@@ -95,11 +100,9 @@ bool StreamingWaveReader::read_frames(uint64_t n_max, std::vector<float>& out) {
 uint64_t StreamingWaveReader::skip_frames(uint64_t n_max) {
     const uint64_t byte_count = next_block_bytes(n_max);
     if (byte_count == 0) return 0;
-    const uint64_t n = byte_count / (uint64_t{channels_} * bytes_per_sample(encoding_));
+    const uint64_t n = byte_count / frame_bytes();
     frames_delivered_ += n;
-    if (!in_.seek(data_offset_ + frames_delivered_ * (uint64_t{channels_} * bytes_per_sample(encoding_)))) {
-        throw std::runtime_error("Truncated WAVE/RF64 data chunk");
-    }
+    skipped_since_read_ = true;  // the next read seeks past the skipped frames first
     return n;
 }
 

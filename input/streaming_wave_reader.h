@@ -46,6 +46,7 @@ private:
     // The byte count of the next min(n_max, remaining) frames, checked
     // against the file; 0 when none are left.
     uint64_t next_block_bytes(uint64_t n_max) const;
+    uint64_t frame_bytes() const { return uint64_t{channels_} * bytes_per_sample(encoding_); }
 
     std::string path_;
     BinaryInputFile in_;
@@ -58,6 +59,7 @@ private:
     uint64_t total_frames_ = 0;
     uint64_t frames_delivered_ = 0;
     uint64_t nan_samples_ = 0;
+    bool skipped_since_read_ = false;
     std::vector<uint8_t> bytes_;
 };
 
