@@ -42,14 +42,14 @@ void StreamingWaveReader::open(const std::string& path) {
     validate_wave_encoding(format);
 
     encoding_ = sample_encoding(format.format_code, format.bits_per_sample);
-    const uint64_t frame_bytes = uint64_t{format.channels} * bytes_per_sample(encoding_);
-    if (data_size_ % frame_bytes != 0) {
+    const uint64_t bytes_per_frame = uint64_t{format.channels} * bytes_per_sample(encoding_);
+    if (data_size_ % bytes_per_frame != 0) {
         throw std::runtime_error("WAVE data size is not aligned to complete sample frames");
     }
     sample_rate_ = format.sample_rate;
     channels_ = format.channels;
     layout_ = classify_layout(format.channels, format.channel_mask);
-    total_frames_ = data_size_ / frame_bytes;
+    total_frames_ = data_size_ / bytes_per_frame;
     in_.clear();
     if (!in_.seek(data_offset_)) {
         throw std::runtime_error("Cannot seek WAVE data chunk");
