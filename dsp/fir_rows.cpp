@@ -22,7 +22,16 @@ typedef double Lanes __attribute__((vector_size(32)));
     return v;
 }
 
+typedef float FloatLanes __attribute__((vector_size(16)));
+
+// Each lane rounded to float (as a cast does), at out[i * stride]; side by
+// side where the outputs are (the half-band stages write every output).
 [[gnu::always_inline]] inline void store(float* out, size_t stride, Lanes v) {
+    if (stride == 1) {
+        const FloatLanes f = __builtin_convertvector(v, FloatLanes);
+        std::memcpy(out, &f, sizeof f);
+        return;
+    }
     for (int i = 0; i < 4; ++i) out[i * stride] = static_cast<float>(v[i]);
 }
 
