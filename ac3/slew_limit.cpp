@@ -218,7 +218,8 @@ OSKAVI_AVX2 void limit_slew_bytes_avx2(uint8_t* r, std::size_t n) {
     const std::size_t padded = (n + 31) / 32 * 32;
     const __m256i none = _mm256_set1_epi8(static_cast<char>(255));
     // Forward: a half's carry is the last lane of the half before it (the
-    // previous vector's upper half, or this vector's lower half).
+    // previous vector's upper half, or this vector's lower half). The bytes
+    // past n may hold anything here: a prefix minimum never looks ahead.
     __m256i before = none;  // the previous vector's halves scanned
     for (std::size_t i = 0; i < padded; i += 32) {
         const __m256i x = forward_halves(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + i)));
